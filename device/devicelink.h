@@ -1,0 +1,72 @@
+#ifndef DEVICELINK_H
+#define DEVICELINK_H
+
+#include "records.h"
+
+#include <QByteArray>
+#include <QString>
+
+class QIODevice;
+class QSerialPortInfo;
+
+// The byte channel to one unit (a serial port or a TCP connection) and every command the unit
+// understands. All calls block the calling thread for at most their documented waits. The link
+// never talks to the user: each operation returns whether it succeeded and the window decides
+// what to show.
+class DeviceLink
+{
+public:
+    DeviceLink();
+    ~DeviceLink();
+
+    // Channel.
+    bool openSerial(const QSerialPortInfo &port);
+    bool openTcp(const QString &host);
+    void close();
+    bool isOpen() const;
+    bool readBytes(quint8 *destination, int count, int timeoutMs);
+
+    // Opens a serial port by its system location (/dev/ttyS0, COM3, a pseudo-terminal) with the
+    // unit's line settings. openSerial() is this step applied to the port the system listed.
+    bool openSerialAt(const QString &systemLocation);
+
+    // Takes ownership of an already open device, for feeding the protocol code from memory.
+    void attachDevice(QIODevice *openDevice);
+
+    // Frames.
+    bool sendFrame(const quint8 *data, quint8 length, int ackTimeoutMs);
+    bool receiveFrame(QByteArray &out, int firstTimeoutMs);
+
+    // Parameter reads.
+    bool requestGroup(quint8 group);
+    bool readCashDeskState(CashDeskState &record);
+    bool readTimeouts(TimeoutSettings &record);
+    bool readServerAddress(ServerAddress &record);
+    bool readGprsSettings(GprsSettings &record);
+    bool readEthernetSettings(EthernetSettings &record);
+    bool readChannelPriority(ChannelPriority &record);
+
+    // Parameter writes. Each stores its command code (and any length bytes) into the record.
+    bool writeTimeouts(TimeoutSettings &record);
+    bool writeToken(TokenRecord &record);
+    bool writeServerAddress(ServerAddress &record);
+    bool writeGprsSettings(GprsSettings &record);
+    bool writeCashDeskId(CashDeskIdRecord &record);
+    bool writeEthernetSettings(EthernetSettings &record);
+    bool writeChannelPriority(ChannelPriority &record);
+    bool writeMac(MacRecord &record);
+
+    // Service and tests.
+    bool resetData(quint8 kind);
+    bool readUnitStatus(QString &text);
+    bool readModemStatus(QString &text);
+    bool measureServerResponse(int &value);
+    bool measureSignalLevel(int &value);
+
+private:
+    Q_DISABLE_COPY(DeviceLink)
+
+    QIODevice *device = nullptr;
+};
+
+#endif // DEVICELINK_H

@@ -1,0 +1,3 @@
+#include "simulatorfixture.h"
+// Placeholder: the fixture lands with the simulator.
+struct SimulatorFixture::Private {};

@@ -1,0 +1,48 @@
+#ifndef SIMULATORFIXTURE_H
+#define SIMULATORFIXTURE_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// The unit simulator running on a thread of its own and listening on address:20107, so that the
+// link under test can block the test's thread while the fake unit answers. Use one loopback
+// address per test program (127.0.0.2 and up); nothing ever listens outside 127.0.0.0/8.
+class SimulatorFixture
+{
+public:
+    explicit SimulatorFixture(const QString &address);
+    ~SimulatorFixture();
+
+    bool isListening() const;
+    QString address() const;
+
+    // Back to the built-in unit state, no faults, empty request log.
+    void restart();
+
+    // Fault injection, same syntax as the simulator's --fault option.
+    bool addFault(const QString &spec);
+    void clearFaults();
+
+    // The data block the unit answers a read of this group with (and that writes change).
+    void setGroup(quint8 group, const QByteArray &data);
+    QByteArray group(quint8 group) const;
+
+    // Status texts, one Windows-1251 byte string per part.
+    void setUnitStatus(const QList<QByteArray> &parts);
+    void setModemStatus(const QList<QByteArray> &parts);
+    // Response data of the two measuring tests (0x58 0x01 signal level, 0x58 0x02 server).
+    void setTestResponse(quint8 test, const QByteArray &data);
+
+    // Every request frame received so far, whole (STX to CHK), oldest first.
+    QList<QByteArray> requests() const;
+    void clearRequests();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+#endif // SIMULATORFIXTURE_H

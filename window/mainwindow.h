@@ -1,0 +1,69 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "devicelink.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QSerialPortInfo>
+
+class MainWindowForm;
+class QSettings;
+class QWidget;
+
+// The configurator's one window. Every button has one slot; a slot that talks to the unit checks
+// its input, opens the chosen channel, runs its commands, closes the channel and tells the
+// engineer the outcome in one message box.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+public slots:
+    void ReadData();
+    void WriteData();
+    void WriteTimeouts();
+    void WriteToken();
+    void WriteServerAddr();
+    void WriteEthernetSettingsSet();
+    void WriteGPRSSettings();
+    void WriteMAC();
+    void WriteChannelPriority();
+    void WriteCashDeskId();
+    void reset();
+    void onDataChannelChanged(int);
+    void testBMKS();
+    void testModem();
+    void testServerConnection();
+    void testSignalLevel();
+    void loadDefault();
+    void saveDefault();
+
+private:
+    void fillPortList();
+    bool openSelectedChannel();
+    void clearForm();
+    void showError(const QString &text);
+    void showMessage(const QString &text);
+
+    // Form to record; each shows its own error box and focuses the bad field before it returns false.
+    bool timeoutsFromForm(TimeoutSettings &record);
+    bool tokenFromForm(TokenRecord &record);
+    bool serverAddressFromForm(ServerAddress &record);
+    bool gprsSettingsFromForm(GprsSettings &record);
+    bool ethernetSettingsFromForm(EthernetSettings &record);
+    bool macFromForm(MacRecord &record);
+    bool channelPriorityFromForm(ChannelPriority &record);
+    bool cashDeskIdFromForm(CashDeskIdRecord &record);
+    void incrementMac();
+
+    MainWindowForm *form;
+    QList<QSerialPortInfo> portList;
+    QSettings *settings;
+    DeviceLink link;
+};
+
+#endif // MAINWINDOW_H
