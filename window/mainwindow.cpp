@@ -16,3 +16,7 @@ void MainWindow::testBMKS() {}
 void MainWindow::testModem() {}
 void MainWindow::testServerConnection() {}
 void MainWindow::testSignalLevel() {}
+void MainWindow::showError(const QString &) {}
+void MainWindow::showMessage(const QString &) {}
+void MainWindow::beginExchange() {}
+void MainWindow::endExchange() {}

@@ -46,8 +46,14 @@ private:
     void fillPortList();
     bool openSelectedChannel();
     void clearForm();
+    // The window's two kinds of report: "Ошибка" (critical) and "Сообщение" (information), each
+    // modal on this window with the single button OK.
     void showError(const QString &text);
     void showMessage(const QString &text);
+    // Busy cursor on, and one pass of the event loop so it shows before the window blocks.
+    void beginExchange();
+    // Link closed and busy cursor off: the end of every operation that talks to the unit.
+    void endExchange();
 
     // Form to record; each shows its own error box and focuses the bad field before it returns false.
     bool timeoutsFromForm(TimeoutSettings &record);
