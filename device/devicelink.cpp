@@ -1,37 +1,316 @@
 #include "devicelink.h"
 
-#include <QIODevice>
-#include <QSerialPortInfo>
+#include "frame.h"
+#include "protocol.h"
 
-// Placeholder bodies: every operation fails until the link is written.
+#include <QAbstractSocket>
+#include <QIODevice>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTcpSocket>
+
+#include <cstring>
+
 DeviceLink::DeviceLink() = default;
-DeviceLink::~DeviceLink() { close(); }
-void DeviceLink::close() { delete device; device = nullptr; }
-bool DeviceLink::isOpen() const { return device != nullptr; }
-void DeviceLink::attachDevice(QIODevice *openDevice) { close(); device = openDevice; }
-bool DeviceLink::openSerial(const QSerialPortInfo &/*port*/) { return false; }
-bool DeviceLink::openTcp(const QString &/*host*/) { return false; }
-bool DeviceLink::readBytes(quint8 */*destination*/, int /*count*/, int /*timeoutMs*/) { return false; }
-bool DeviceLink::openSerialAt(const QString &/*systemLocation*/) { return false; }
-bool DeviceLink::sendFrame(const quint8 */*data*/, quint8 /*length*/, int /*ackTimeoutMs*/) { return false; }
-bool DeviceLink::receiveFrame(QByteArray &/*out*/, int /*firstTimeoutMs*/) { return false; }
-bool DeviceLink::requestGroup(quint8 /*group*/) { return false; }
-bool DeviceLink::readCashDeskState(CashDeskState &/*record*/) { return false; }
-bool DeviceLink::readTimeouts(TimeoutSettings &/*record*/) { return false; }
-bool DeviceLink::readServerAddress(ServerAddress &/*record*/) { return false; }
-bool DeviceLink::readGprsSettings(GprsSettings &/*record*/) { return false; }
-bool DeviceLink::readEthernetSettings(EthernetSettings &/*record*/) { return false; }
-bool DeviceLink::readChannelPriority(ChannelPriority &/*record*/) { return false; }
-bool DeviceLink::writeTimeouts(TimeoutSettings &/*record*/) { return false; }
-bool DeviceLink::writeToken(TokenRecord &/*record*/) { return false; }
-bool DeviceLink::writeServerAddress(ServerAddress &/*record*/) { return false; }
-bool DeviceLink::writeGprsSettings(GprsSettings &/*record*/) { return false; }
-bool DeviceLink::writeCashDeskId(CashDeskIdRecord &/*record*/) { return false; }
-bool DeviceLink::writeEthernetSettings(EthernetSettings &/*record*/) { return false; }
-bool DeviceLink::writeChannelPriority(ChannelPriority &/*record*/) { return false; }
-bool DeviceLink::writeMac(MacRecord &/*record*/) { return false; }
-bool DeviceLink::resetData(quint8 /*kind*/) { return false; }
-bool DeviceLink::readUnitStatus(QString &/*text*/) { return false; }
-bool DeviceLink::readModemStatus(QString &/*text*/) { return false; }
-bool DeviceLink::measureServerResponse(int &/*value*/) { return false; }
-bool DeviceLink::measureSignalLevel(int &/*value*/) { return false; }
+
+DeviceLink::~DeviceLink()
+{
+    close();
+}
+
+bool DeviceLink::openSerial(const QSerialPortInfo &port)
+{
+    return openSerialAt(port.systemLocation());
+}
+
+bool DeviceLink::openSerialAt(const QString &systemLocation)
+{
+    close();
+    auto *port = new QSerialPort;
+    port->setPortName(systemLocation);
+    port->setBaudRate(Protocol::SerialBaudRate, QSerialPort::AllDirections);
+    port->setDataBits(QSerialPort::Data8);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    port->setParity(QSerialPort::NoParity);
+    // Kept even if the open fails: the caller closes the link at the end of every operation.
+    device = port;
+    return port->open(QIODevice::ReadWrite);
+}
+
+bool DeviceLink::openTcp(const QString &host)
+{
+    close();
+    auto *socket = new QTcpSocket;
+    device = socket;
+    socket->connectToHost(host, Protocol::TcpPort, QIODevice::ReadWrite,
+                          QAbstractSocket::AnyIPProtocol);
+    if (socket->waitForConnected(Protocol::ConnectWaitMs))
+        return true;
+    close();
+    return false;
+}
+
+void DeviceLink::close()
+{
+    if (!device)
+        return;
+    device->close();
+    delete device;
+    device = nullptr;
+}
+
+bool DeviceLink::isOpen() const
+{
+    return device && device->isOpen();
+}
+
+void DeviceLink::attachDevice(QIODevice *openDevice)
+{
+    close();
+    device = openDevice;
+}
+
+bool DeviceLink::readBytes(quint8 *destination, int count, int timeoutMs)
+{
+    if (count <= 0)
+        return true;
+    if (!isOpen())
+        return false;
+    // The time-out bounds each gap, not the whole read: buffered bytes are taken without waiting.
+    for (int i = 0; i < count; ++i) {
+        if (device->bytesAvailable() == 0 && !device->waitForReadyRead(timeoutMs))
+            return false;
+        if (device->read(reinterpret_cast<char *>(destination + i), 1) != 1)
+            return false;
+    }
+    return true;
+}
+
+bool DeviceLink::sendFrame(const quint8 *data, quint8 length, int ackTimeoutMs)
+{
+    if (!isOpen())
+        return false;
+    const QByteArray frame =
+        Frame::request(QByteArray(reinterpret_cast<const char *>(data), length));
+    const char *bytes = frame.constData();
+    if (device->write(bytes, 1) != 1 || device->write(bytes + 1, 1) != 1
+        || device->write(bytes + 2, length) != length || device->write(bytes + 2 + length, 1) != 1)
+        return false;
+
+    // Both channels buffer writes; get the request onto the line before waiting for the answer.
+    if (auto *socket = qobject_cast<QAbstractSocket *>(device))
+        socket->flush();
+    else if (auto *port = qobject_cast<QSerialPort *>(device))
+        port->flush();
+
+    quint8 ack = 0;
+    return readBytes(&ack, 1, ackTimeoutMs) && ack == Protocol::Ack;
+}
+
+bool DeviceLink::receiveFrame(QByteArray &out, int firstTimeoutMs)
+{
+    quint8 stx = 0;
+    if (!readBytes(&stx, 1, firstTimeoutMs) || stx != Protocol::Stx)
+        return false;
+    quint8 length = 0;
+    if (!readBytes(&length, 1, Protocol::InterByteWaitMs))
+        return false;
+    out.resize(length + 1);
+    if (!readBytes(reinterpret_cast<quint8 *>(out.data()), length + 1, Protocol::InterByteWaitMs))
+        return false;
+    const quint8 received = quint8(out.at(length));
+    out.truncate(length);
+    return Frame::checksum(out) == received;
+}
+
+bool DeviceLink::sendRequest(const QByteArray &data, int ackTimeoutMs)
+{
+    return sendFrame(reinterpret_cast<const quint8 *>(data.constData()), quint8(data.size()),
+                     ackTimeoutMs);
+}
+
+bool DeviceLink::exchange(const QByteArray &data, int ackTimeoutMs, int firstTimeoutMs,
+                          QByteArray &response)
+{
+    return sendRequest(data, ackTimeoutMs) && receiveFrame(response, firstTimeoutMs);
+}
+
+bool DeviceLink::requestGroup(quint8 group)
+{
+    return sendRequest(Frame::readGroupRequest(group), Protocol::AckWaitMs);
+}
+
+bool DeviceLink::readCashDeskState(CashDeskState &record)
+{
+    std::memset(&record, 0, sizeof record);
+    QByteArray response;
+    return requestGroup(Protocol::GroupCashDeskState)
+        && receiveFrame(response, Protocol::ResponseWaitMs)
+        && Frame::copyExact(response, record);
+}
+
+bool DeviceLink::readTimeouts(TimeoutSettings &record)
+{
+    QByteArray response;
+    return requestGroup(Protocol::GroupTimeouts)
+        && receiveFrame(response, Protocol::ResponseWaitMs)
+        && Frame::copyExact(response, record);
+}
+
+bool DeviceLink::readServerAddress(ServerAddress &record)
+{
+    std::memset(&record, 0, sizeof record);
+    QByteArray response;
+    return requestGroup(Protocol::GroupServerAddress)
+        && receiveFrame(response, Protocol::ResponseWaitMs)
+        && Frame::parseServerAddress(response, record);
+}
+
+bool DeviceLink::readGprsSettings(GprsSettings &record)
+{
+    std::memset(&record, 0, sizeof record);
+    QByteArray response;
+    return requestGroup(Protocol::GroupGprsSettings)
+        && receiveFrame(response, Protocol::LongResponseWaitMs)
+        && Frame::parseGprsSettings(response, record);
+}
+
+bool DeviceLink::readEthernetSettings(EthernetSettings &record)
+{
+    std::memset(&record, 0, sizeof record);
+    QByteArray response;
+    return requestGroup(Protocol::GroupEthernetSettings)
+        && receiveFrame(response, Protocol::ResponseWaitMs)
+        && Frame::copyExact(response, record);
+}
+
+bool DeviceLink::readChannelPriority(ChannelPriority &record)
+{
+    QByteArray response;
+    return requestGroup(Protocol::GroupChannelPriority)
+        && receiveFrame(response, Protocol::ResponseWaitMs)
+        && Frame::copyExact(response, record);
+}
+
+bool DeviceLink::writeCommand(const QByteArray &data, int ackTimeoutMs)
+{
+    QByteArray response;
+    return exchange(data, ackTimeoutMs, Protocol::ResponseWaitMs, response)
+        && Frame::resultOk(response);
+}
+
+bool DeviceLink::writeTimeouts(TimeoutSettings &record)
+{
+    return writeCommand(Frame::fixedWriteRequest(Protocol::CmdWriteTimeouts, record),
+                        Protocol::AckWaitMs);
+}
+
+bool DeviceLink::writeToken(TokenRecord &record)
+{
+    return writeCommand(Frame::fixedWriteRequest(Protocol::CmdWriteToken, record),
+                        Protocol::AckWaitMs);
+}
+
+bool DeviceLink::writeServerAddress(ServerAddress &record)
+{
+    return writeCommand(Frame::serverAddressWriteRequest(record), Protocol::AckWaitMs);
+}
+
+bool DeviceLink::writeGprsSettings(GprsSettings &record)
+{
+    return writeCommand(Frame::gprsWriteRequest(record), Protocol::GprsAckWaitMs);
+}
+
+bool DeviceLink::writeCashDeskId(CashDeskIdRecord &record)
+{
+    return writeCommand(Frame::fixedWriteRequest(Protocol::CmdWriteCashDeskId, record),
+                        Protocol::AckWaitMs);
+}
+
+bool DeviceLink::writeEthernetSettings(EthernetSettings &record)
+{
+    return writeCommand(Frame::fixedWriteRequest(Protocol::CmdWriteEthernetSettings, record,
+                                                 EthernetSettingsWriteSize),
+                        Protocol::AckWaitMs);
+}
+
+bool DeviceLink::writeChannelPriority(ChannelPriority &record)
+{
+    return writeCommand(Frame::fixedWriteRequest(Protocol::CmdWriteChannelPriority, record),
+                        Protocol::AckWaitMs);
+}
+
+bool DeviceLink::writeMac(MacRecord &record)
+{
+    return writeCommand(Frame::fixedWriteRequest(Protocol::CmdWriteMac, record),
+                        Protocol::AckWaitMs);
+}
+
+bool DeviceLink::resetData(quint8 kind)
+{
+    QByteArray data;
+    data.append(char(Protocol::CmdReset));
+    data.append(char(kind));
+    QByteArray response;
+    return exchange(data, Protocol::AckWaitMs, Protocol::ResetResponseWaitMs, response)
+        && Frame::resultOk(response);
+}
+
+bool DeviceLink::statusDialogue(quint8 opening, QString &text)
+{
+    text.clear();
+    if (!sendRequest(QByteArray(1, char(opening)), Protocol::AckWaitMs))
+        return false;
+
+    const QByteArray more(1, char(Protocol::CmdContinue));
+    // However the dialogue ends, what arrived so far is the answer. A unit that never sends
+    // its closing result byte is cut off after MaxStatusParts parts rather than holding the
+    // window forever.
+    for (int part = 1; part <= Protocol::MaxStatusParts; ++part) {
+        QByteArray response;
+        if (!receiveFrame(response, Protocol::LongResponseWaitMs) || !Frame::resultOk(response))
+            break;
+        const QString partText = Frame::statusPartText(response);
+        if (!partText.isEmpty()) {
+            text += partText;
+            text += QLatin1Char('\n');
+        }
+        if (part == Protocol::MaxStatusParts || !sendRequest(more, Protocol::AckWaitMs))
+            break;
+    }
+    return !text.isEmpty();
+}
+
+bool DeviceLink::readUnitStatus(QString &text)
+{
+    return statusDialogue(Protocol::CmdUnitStatus, text);
+}
+
+bool DeviceLink::readModemStatus(QString &text)
+{
+    return statusDialogue(Protocol::CmdModemStatus, text);
+}
+
+bool DeviceLink::measure(quint8 test, int &value)
+{
+    value = -1;
+    QByteArray data;
+    data.append(char(Protocol::CmdTest));
+    data.append(char(test));
+    QByteArray response;
+    if (!exchange(data, Protocol::AckWaitMs, Protocol::LongResponseWaitMs, response))
+        return false;
+    value = Frame::testValue(response);
+    return true;
+}
+
+bool DeviceLink::measureServerResponse(int &value)
+{
+    return measure(Protocol::TestServerResponse, value);
+}
+
+bool DeviceLink::measureSignalLevel(int &value)
+{
+    return measure(Protocol::TestSignalLevel, value);
+}

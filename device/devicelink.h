@@ -66,6 +66,13 @@ public:
 private:
     Q_DISABLE_COPY(DeviceLink)
 
+    bool sendRequest(const QByteArray &data, int ackTimeoutMs);
+    bool exchange(const QByteArray &data, int ackTimeoutMs, int firstTimeoutMs,
+                  QByteArray &response);
+    bool writeCommand(const QByteArray &data, int ackTimeoutMs);
+    bool statusDialogue(quint8 opening, QString &text);
+    bool measure(quint8 test, int &value);
+
     QIODevice *device = nullptr;
 };
 
