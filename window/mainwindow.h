@@ -7,6 +7,8 @@
 #include <QMainWindow>
 #include <QSerialPortInfo>
 
+#include <initializer_list>
+
 class MainWindowForm;
 class QSettings;
 class QWidget;
@@ -65,6 +67,15 @@ private:
     bool channelPriorityFromForm(ChannelPriority &record);
     bool cashDeskIdFromForm(CashDeskIdRecord &record);
     void incrementMac();
+
+    // Writing helpers (mainwindow_write.cpp). A group button and "Записать всё" run the same
+    // sequence; they differ only in which groups they hand it.
+    enum class WriteGroup { Timeouts, Token, ServerAddress, Gprs, Ethernet, Mac, Priority, CashDeskId };
+    struct PendingRecords;
+    void writeGroups(std::initializer_list<WriteGroup> groups);
+    bool encodeGroup(WriteGroup group, PendingRecords &records);
+    bool sendGroup(WriteGroup group, PendingRecords &records);
+    bool reject(QWidget *field, const QString &message);
 
     MainWindowForm *form;
     QList<QSerialPortInfo> portList;
