@@ -1,0 +1,2 @@
+# Device layer. tst_devicelink runs the unit simulator on 127.0.0.3.
+tally_add_test(tst_frame SOURCES tst_frame.cpp LIBS tallydevice TIMEOUT 30)
