@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
+#include "fieldtext.h"
+#include "protocol.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -136,9 +138,178 @@ void MainWindow::clearForm()
     form->resetComboBox->setCurrentIndex(-1);
 }
 
-void MainWindow::ReadData() {}
-void MainWindow::reset() {}
-void MainWindow::testBMKS() {}
-void MainWindow::testModem() {}
-void MainWindow::testServerConnection() {}
-void MainWindow::testSignalLevel() {}
+// Text of a fixed, zero-padded string slot of a record: UTF-8 up to the first NUL, never past the slot.
+static QString slotText(const quint8 *slot, int size)
+{
+    const char *text = reinterpret_cast<const char *>(slot);
+    return QString::fromUtf8(text, int(qstrnlen(text, uint(size))));
+}
+
+static QString ipText(const quint8 *address)
+{
+    return bytesToText(address, 4, QLatin1Char('.'), 10);
+}
+
+void MainWindow::ReadData()
+{
+    beginExchange();
+    clearForm();
+    if (!openSelectedChannel()) {
+        endExchange();
+        return;
+    }
+
+    TimeoutSettings timeouts{};
+    if (!link.readTimeouts(timeouts)) {
+        showError(QStringLiteral("Не удается прочитать значения тайм-аутов"));
+        endExchange();
+        return;
+    }
+    form->FullTimeoutEdit->setText(QString::number(le16(timeouts.fullTimeout)));
+    form->CommandTimeoutEdit->setText(QString::number(le16(timeouts.commandTimeout)));
+    form->RetryTimeoutEdit->setText(QString::number(le16(timeouts.retryPeriod)));
+
+    ServerAddress server{};
+    if (!link.readServerAddress(server)) {
+        showError(QStringLiteral("Не удается прочитать адрес сервера"));
+        endExchange();
+        return;
+    }
+    form->IPsrvEdit->setText(ipText(server.ip));
+    // The length byte comes from the unit; the slot ends where the record ends, whatever it says.
+    form->URLaddrEdit->setText(slotText(server.url, qMin<int>(server.urlLength, int(sizeof server.url))));
+    form->PortEdit->setText(QString::number(le16(server.port)));
+
+    EthernetSettings ethernet{};
+    if (!link.readEthernetSettings(ethernet)) {
+        showError(QStringLiteral("Не удается прочитать настройки Ethernet"));
+        endExchange();
+        return;
+    }
+    form->EthMACEdit->setText(bytesToText(ethernet.mac, int(sizeof ethernet.mac), QLatin1Char('-'), 16));
+    form->EthIPEdit->setText(ipText(ethernet.ip));
+    form->EthMaskEdit->setText(ipText(ethernet.mask));
+    form->GatewayEdit->setText(ipText(ethernet.gateway));
+    form->UseDHCPcheckBox->setChecked(ethernet.dhcp != 0);
+    form->DNSaddrEdit->setText(ipText(ethernet.dns));
+
+    CashDeskState cashDesk{};
+    if (!link.readCashDeskState(cashDesk)) {
+        showError(QStringLiteral("Не удается прочитать состояние ККМ"));
+        endExchange();
+        return;
+    }
+    form->CashDeskIDEdit->setText(bcdToText(cashDesk.cashDeskId, int(sizeof cashDesk.cashDeskId)));
+    form->ServerTokenEdit->setText(bcdToText(cashDesk.serverToken, int(sizeof cashDesk.serverToken)));
+
+    ChannelPriority priority{};
+    if (!link.readChannelPriority(priority) || priority.priority > Protocol::MaxPriority) {
+        showError(QStringLiteral("Не удается прочитать приоритет каналов"));
+        endExchange();
+        return;
+    }
+    form->PriorityComboBox->setCurrentIndex(priority.priority);
+
+    GprsSettings gprs{};
+    if (!link.readGprsSettings(gprs)) {
+        showError(QStringLiteral("Не удается прочитать настройки GPRS"));
+        endExchange();
+        return;
+    }
+    form->APNEdit->setText(slotText(gprs.apn, int(sizeof gprs.apn)));
+    form->LoginEdit->setText(slotText(gprs.login, int(sizeof gprs.login)));
+    form->PasswordEdit->setText(slotText(gprs.password, int(sizeof gprs.password)));
+    form->BalanceCodeEdit->setText(slotText(gprs.balanceCode, int(sizeof gprs.balanceCode)));
+
+    endExchange();
+}
+
+void MainWindow::reset()
+{
+    const int kind = form->resetComboBox->currentIndex();
+    if (kind < 0) {
+        showError(QStringLiteral("Не корректный параметр для сброса"));
+        return;
+    }
+    const QMessageBox::StandardButton answer =
+        QMessageBox::question(this, QStringLiteral("Вопрос"), QStringLiteral("Вы уверены, что хотите сбросить?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    beginExchange();
+    if (openSelectedChannel()) {
+        if (link.resetData(quint8(kind))) {
+            QGuiApplication::restoreOverrideCursor();
+            showMessage(QStringLiteral("Сброс выполнен"));
+        } else {
+            showError(QStringLiteral("Не удается выполнить сброс."));
+        }
+    }
+    endExchange();
+}
+
+void MainWindow::testBMKS()
+{
+    beginExchange();
+    if (openSelectedChannel()) {
+        QString status;
+        if (link.readUnitStatus(status)) {
+            QGuiApplication::restoreOverrideCursor();
+            showMessage(status);
+        } else {
+            showError(QStringLiteral("Ошибка чтения статуса БМКС"));
+        }
+    }
+    endExchange();
+}
+
+void MainWindow::testModem()
+{
+    beginExchange();
+    if (openSelectedChannel()) {
+        QString status;
+        if (link.readModemStatus(status)) {
+            QGuiApplication::restoreOverrideCursor();
+            showMessage(status);
+        } else {
+            showError(QStringLiteral("Ошибка чтения статуса модема"));
+        }
+    }
+    endExchange();
+}
+
+void MainWindow::testServerConnection()
+{
+    beginExchange();
+    if (openSelectedChannel()) {
+        int milliseconds = -1;
+        if (link.measureServerResponse(milliseconds)) {
+            QGuiApplication::restoreOverrideCursor();
+            // An exchange that worked but found no server is still a result for the engineer.
+            const QString value = milliseconds >= 0 ? QString::number(milliseconds) + QStringLiteral("мс")
+                                                    : QStringLiteral("нет ответа");
+            showMessage(QStringLiteral("\nВремя ответа: ") + value);
+        } else {
+            showError(QStringLiteral("Ошибка тестирования связи с сервером"));
+        }
+    }
+    endExchange();
+}
+
+void MainWindow::testSignalLevel()
+{
+    beginExchange();
+    if (openSelectedChannel()) {
+        int percent = -1;
+        if (link.measureSignalLevel(percent)) {
+            QGuiApplication::restoreOverrideCursor();
+            const QString value = percent >= 0 ? QString::number(percent) + QStringLiteral("%")
+                                               : QStringLiteral("ошибка");
+            showMessage(QStringLiteral("Уровень сигнала: ") + value);
+        } else {
+            showError(QStringLiteral("Ошибка тестирования уровня сигнала"));
+        }
+    }
+    endExchange();
+}
