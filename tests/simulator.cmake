@@ -1,0 +1,6 @@
+# The unit simulator: engine on its own, then the server, fixture and program on 127.0.0.2.
+tally_add_test(tst_unitengine SOURCES tst_unitengine.cpp TIMEOUT 30)
+tally_add_test(tst_simulatorserver SOURCES tst_simulatorserver.cpp TIMEOUT 30)
+target_compile_definitions(tst_simulatorserver PRIVATE
+    UNIT_SIMULATOR_PATH="$<TARGET_FILE:unit-simulator>")
+add_dependencies(tst_simulatorserver unit-simulator)

@@ -1,0 +1,124 @@
+#include "linechannel.h"
+
+#include "protocol.h"
+#include "unitengine.h"
+
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+
+constexpr qint64 NsPerMs = 1000000;
+constexpr qint64 NsPerSecond = 1000 * NsPerMs;
+constexpr int BitsPerByte = 10;                 // 8N1
+constexpr qint64 LongAgo = std::numeric_limits<qint64>::min() / 2;
+
+// A sender that outruns a paced line overruns the unit's receiver, as on a real line.
+constexpr size_t MaxInboundBytes = 65536;
+
+} // namespace
+
+LineChannel::LineChannel(UnitEngine *engine, int id, Sink sink, QObject *parent)
+    : QObject(parent),
+      engine(engine),
+      id(id),
+      sink(std::move(sink)),
+      inboundLastNs(LongAgo),
+      outboundFreeNs(LongAgo),
+      pumpTimer(new QTimer(this)),
+      quietTimer(new QTimer(this))
+{
+    clock.start();
+    pumpTimer->setSingleShot(true);
+    pumpTimer->setTimerType(Qt::PreciseTimer);
+    connect(pumpTimer, &QTimer::timeout, this, &LineChannel::pump);
+
+    // A unit drops a half-received frame once the line has been quiet as long as the
+    // configurator itself would wait between two bytes.
+    quietTimer->setSingleShot(true);
+    quietTimer->setInterval(Protocol::InterByteWaitMs);
+    connect(quietTimer, &QTimer::timeout, this, [this] { this->engine->discardPartialInput(this->id); });
+}
+
+void LineChannel::setBaudRate(int baudRate)
+{
+    baud = qMax(0, baudRate);
+    byteNs = baud > 0 ? BitsPerByte * NsPerSecond / baud : 0;
+}
+
+void LineChannel::receive(const QByteArray &bytes)
+{
+    const qint64 now = clock.nsecsElapsed();
+    for (char byte : bytes) {
+        if (inbound.size() >= MaxInboundBytes)
+            break;
+        // A byte has arrived when it is here and, on a paced line, when the one before it has
+        // had the time to cross.
+        const qint64 due = qMax(now, inboundLastNs + byteNs);
+        inbound.push_back(TimedByte{due, byte});
+        inboundLastNs = due;
+    }
+    pump();
+}
+
+void LineChannel::drop()
+{
+    clear();
+    engine->connectionLost(id);
+}
+
+void LineChannel::clear()
+{
+    inbound.clear();
+    outbound.clear();
+    inboundLastNs = LongAgo;
+    outboundFreeNs = LongAgo;
+    pumpTimer->stop();
+    quietTimer->stop();
+}
+
+void LineChannel::scheduleOutbound(const QByteArray &bytes, int delayMs, qint64 nowNs)
+{
+    const qint64 start = qMax(nowNs, outboundFreeNs) + delayMs * NsPerMs;
+    for (int i = 0; i < bytes.size(); ++i)
+        outbound.push_back(TimedByte{start + (i + 1) * byteNs, bytes.at(i)});
+    outboundFreeNs = start + bytes.size() * byteNs;
+}
+
+void LineChannel::pump()
+{
+    const qint64 now = clock.nsecsElapsed();
+
+    QByteArray arrived;
+    while (!inbound.empty() && inbound.front().dueNs <= now) {
+        arrived.append(inbound.front().byte);
+        inbound.pop_front();
+    }
+    if (!arrived.isEmpty()) {
+        for (const UnitAction &action : engine->feed(arrived, id))
+            scheduleOutbound(action.bytes, action.delayMs, now);
+        if (engine->hasPartialInput(id))
+            quietTimer->start();
+        else
+            quietTimer->stop();
+    }
+
+    QByteArray leaving;
+    while (!outbound.empty() && outbound.front().dueNs <= now) {
+        leaving.append(outbound.front().byte);
+        outbound.pop_front();
+    }
+    if (!leaving.isEmpty() && sink)
+        sink(leaving);
+
+    qint64 next = std::numeric_limits<qint64>::max();
+    if (!inbound.empty())
+        next = inbound.front().dueNs;
+    if (!outbound.empty())
+        next = qMin(next, outbound.front().dueNs);
+    if (next != std::numeric_limits<qint64>::max()) {
+        const qint64 waitNs = qMax<qint64>(0, next - clock.nsecsElapsed());
+        pumpTimer->start(int((waitNs + NsPerMs - 1) / NsPerMs));
+    }
+}

@@ -1,0 +1,85 @@
+#ifndef SIMULATORSERVER_H
+#define SIMULATORSERVER_H
+
+#include "unitengine.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class LineChannel;
+class QFile;
+class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
+
+// The simulated unit on the network (and, on Linux, on a pseudo-terminal): one TCP client at a
+// time, the next one waiting in the listen queue until the current one hangs up. Everything
+// runs from the event loop of the thread the server lives in.
+class SimulatorServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SimulatorServer(QObject *parent = nullptr);
+    ~SimulatorServer() override;
+
+    UnitEngine &engine() { return unit; }
+    const UnitEngine &engine() const { return unit; }
+
+    bool listen(const QHostAddress &address, quint16 port);
+    bool isListening() const;
+    QHostAddress serverAddress() const;
+    quint16 serverPort() const;
+    QString errorString() const { return lastError; }
+
+    // Paces both directions like an 8N1 line of this many baud; 0 turns pacing off.
+    void setBaudRate(int baud);
+    int baudRate() const { return baud; }
+
+    // Appends each request frame received, as hex, one per line.
+    bool setLogFile(const QString &path);
+
+    // Also serves the unit on a fresh pseudo-terminal whose slave side a configurator can open
+    // as a serial port. Linux only.
+    bool openPty();
+    QString ptyPath() const { return ptySlavePath; }
+
+    bool hasClient() const { return !client.isNull(); }
+
+    // The unit back to its initial state, without faults, log or half-read input.
+    void restart();
+
+signals:
+    void clientConnected();
+    void clientDisconnected();
+
+private:
+    void takeNextClient();
+    void clientGone();
+    void readPty();
+    void writePty(const QByteArray &bytes);
+    void flushPty();
+    void closePty();
+    void logRequest(const QByteArray &frame);
+
+    UnitEngine unit;
+    QTcpServer *tcpServer;
+    QPointer<QTcpSocket> client;
+    LineChannel *tcpLine;
+    LineChannel *ptyLine = nullptr;
+    QFile *logFile = nullptr;
+    int baud = 0;
+    QString lastError;
+
+    int ptyMaster = -1;
+    int ptySlaveHold = -1;
+    QString ptySlavePath;
+    QSocketNotifier *ptyReadNotifier = nullptr;
+    QSocketNotifier *ptyWriteNotifier = nullptr;
+    QByteArray ptyOutbox;
+};
+
+#endif // SIMULATORSERVER_H

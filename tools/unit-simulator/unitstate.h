@@ -1,0 +1,37 @@
+#ifndef UNITSTATE_H
+#define UNITSTATE_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+// Everything the simulated unit remembers: the data block it answers each parameter group with,
+// the parts of its two status texts (Windows-1251 bytes, one frame each) and what the two
+// measuring tests report. Writes change the group blocks in place, so they read back.
+struct UnitState
+{
+    QMap<quint8, QByteArray> groups;           // group number -> response data
+    QList<QByteArray> unitStatus;              // parts of the 0x55 text
+    QList<QByteArray> modemStatus;             // parts of the 0x56 text
+    QMap<quint8, QByteArray> testResponses;    // test number -> response data (result, value)
+
+    // A unit fresh from the bench: time-outs 1000/500/60, a server, APN "internet",
+    // Ethernet 192.168.0.100/24 without DHCP, MAC 00-1a-2b-3c-4d-5e, priority "GPRS, Ethernet".
+    static UnitState builtIn();
+
+    // Reads a state description (the format is in jsonFormatHelp()) on top of the built-in
+    // state. On failure returns false and says why in error, naming the offending field.
+    static bool fromJson(const QByteArray &json, UnitState *out, QString *error);
+    static bool loadFile(const QString &path, UnitState *out, QString *error);
+    static QString jsonFormatHelp();
+
+    bool operator==(const UnitState &other) const;
+    bool operator!=(const UnitState &other) const { return !(*this == other); }
+};
+
+// Helpers shared with the command line and the tests' diagnostics.
+QByteArray unitsimFromHex(const QString &text, bool *ok);   // "02 02 07", "020207", "02-02-07"
+QString unitsimToHex(const QByteArray &bytes);             // "02 02 07 06 03"
+
+#endif // UNITSTATE_H
