@@ -30,9 +30,11 @@ void MainWindow::loadDefault()
     form->DNSaddrEdit->setText(settings->value(QStringLiteral("DNSaddr"), none).toString());
 
     form->UseDHCPcheckBox->setChecked(settings->value(QStringLiteral("UseDHCP"), false).toBool());
-    // Read as unsigned: a stored -1 (nothing was selected) comes back as "GPRS"; an index past the
-    // list leaves the box without a selection.
-    form->PriorityComboBox->setCurrentIndex(int(settings->value(QStringLiteral("Priority"), 0).toUInt()));
+    // Read as an unsigned number from its text, as the file holds it: a stored -1 (nothing was
+    // selected) comes back as "GPRS" whether it was saved in this session or in an earlier one;
+    // an index past the list leaves the box without a selection.
+    form->PriorityComboBox->setCurrentIndex(
+        int(settings->value(QStringLiteral("Priority"), 0).toString().toUInt()));
     form->CashDeskIDEdit->setText(settings->value(QStringLiteral("CashDeskID"), none).toString());
     form->incrementMacCheckBox->setChecked(settings->value(QStringLiteral("IncrementMac"), false).toBool());
     form->resetComboBox->setCurrentIndex(-1);

@@ -1,0 +1,4 @@
+# The window. tst_readall runs the unit simulator on 127.0.0.5, tst_servicetests on 127.0.0.6;
+# tst_form and tst_defaults need no unit.
+tally_add_test(tst_form SOURCES tst_form.cpp LIBS tallywindow TIMEOUT 30)
+tally_add_test(tst_defaults SOURCES tst_defaults.cpp LIBS tallywindow TIMEOUT 30)
