@@ -149,4 +149,10 @@ void SimulatorFixture::clearRequests()
     p->run([p] { p->server->engine().clearRequests(); });
 }
 
+void SimulatorFixture::setBaudRate(int baud)
+{
+    Private *p = d.get();
+    p->run([p, baud] { p->server->setBaudRate(baud); });
+}
+
 #include "simulatorfixture.moc"

@@ -40,6 +40,10 @@ public:
     QList<QByteArray> requests() const;
     void clearRequests();
 
+    // Paces both directions like an 8N1 line of this many baud (0, the default, is unpaced);
+    // restart() turns pacing off again.
+    void setBaudRate(int baud);
+
 private:
     struct Private;
     std::unique_ptr<Private> d;
