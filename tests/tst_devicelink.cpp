@@ -282,7 +282,7 @@ void DeviceLinkTest::requestOnWire()
     QVERIFY(perform(link, operation).ok);
     const QList<QByteArray> log = unit->requests();
     QCOMPARE(log.size(), 1);
-    QCOMPARE(log.first().toHex(' '), request.toHex(' '));
+    QCOMPARE(log.first().toHex(), request.toHex());
 }
 
 void DeviceLinkTest::readsFillRecords_data()
@@ -332,7 +332,7 @@ void DeviceLinkTest::readsFillRecords()
     unit->setGroup(quint8(group), response);
     const Outcome out = perform(link, operation);
     QVERIFY(out.ok);
-    QCOMPARE(out.record.toHex(' '), record.toHex(' '));
+    QCOMPARE(out.record.toHex(), record.toHex());
 }
 
 void DeviceLinkTest::responseLength_data()
@@ -410,8 +410,8 @@ void DeviceLinkTest::roundTrip()
     QVERIFY(written.ok);
     const Outcome readBack = perform(link, read);
     QVERIFY(readBack.ok);
-    QCOMPARE(readBack.record.mid(readFrom, length).toHex(' '),
-             written.record.mid(writtenFrom, length).toHex(' '));
+    QCOMPARE(readBack.record.mid(readFrom, length).toHex(),
+             written.record.mid(writtenFrom, length).toHex());
 }
 
 void DeviceLinkTest::faults_data()
@@ -520,7 +520,7 @@ void DeviceLinkTest::refusedReadKeepsRecord()
     QVERIFY(unit->addFault(fault));
     const Outcome out = perform(link, operation);
     QVERIFY(!out.ok);
-    QCOMPARE(out.record.toHex(' '), record.toHex(' '));
+    QCOMPARE(out.record.toHex(), record.toHex());
 }
 
 void DeviceLinkTest::statusDialogue_data()

@@ -99,7 +99,7 @@ void FrameTest::requestFrame()
 {
     QFETCH(QByteArray, data);
     QFETCH(QByteArray, frame);
-    QCOMPARE(Frame::request(data).toHex(' '), frame.toHex(' '));
+    QCOMPARE(Frame::request(data).toHex(), frame.toHex());
     QCOMPARE(Frame::checksum(data), quint8(frame.at(frame.size() - 1)));
 }
 
@@ -125,7 +125,7 @@ void FrameTest::readGroupRequest()
 {
     QFETCH(int, group);
     QFETCH(QByteArray, frame);
-    QCOMPARE(Frame::request(Frame::readGroupRequest(quint8(group))).toHex(' '), frame.toHex(' '));
+    QCOMPARE(Frame::request(Frame::readGroupRequest(quint8(group))).toHex(), frame.toHex());
 }
 
 void FrameTest::timeoutsWrite_data()
@@ -153,22 +153,22 @@ void FrameTest::timeoutsWrite()
     setLe16(record.retryPeriod, quint16(retry));
 
     const QByteArray data = Frame::fixedWriteRequest(0x60, record);
-    QCOMPARE(Frame::request(data).toHex(' '), frame.toHex(' '));
+    QCOMPARE(Frame::request(data).toHex(), frame.toHex());
     QCOMPARE(record.command, quint8(0x60));
 }
 
 void FrameTest::priorityWrite()
 {
     ChannelPriority record = {0, 2};
-    QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x67, record)).toHex(' '),
-             hex("02 02 67 02 67").toHex(' '));
+    QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x67, record)).toHex(),
+             hex("02 02 67 02 67").toHex());
 }
 
 void FrameTest::macWrite()
 {
     MacRecord record = {0xEE, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}};
-    QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x69, record)).toHex(' '),
-             hex("02 07 69 00 11 22 33 44 55 7F").toHex(' '));
+    QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x69, record)).toHex(),
+             hex("02 07 69 00 11 22 33 44 55 7F").toHex());
     QCOMPARE(record.command, quint8(0x69));
 }
 
@@ -192,7 +192,7 @@ void FrameTest::bcdWrites()
     CashDeskIdRecord id = {0, {0x21, 0x43, 0x65, 0x87, 0x09}};
     const QByteArray data = command == 0x61 ? Frame::fixedWriteRequest(0x61, token)
                                             : Frame::fixedWriteRequest(0x64, id);
-    QCOMPARE(Frame::request(data).toHex(' '), frame.toHex(' '));
+    QCOMPARE(Frame::request(data).toHex(), frame.toHex());
 }
 
 void FrameTest::ethernetWriteStopsBeforeMac()
@@ -210,8 +210,8 @@ void FrameTest::ethernetWriteStopsBeforeMac()
     std::memcpy(record.mac, mac, 6);
 
     const QByteArray data = Frame::fixedWriteRequest(0x65, record, EthernetSettingsWriteSize);
-    QCOMPARE(Frame::request(data).toHex(' '),
-             hex("02 13 65 00 C0 A8 01 0A FF FF FF 00 C0 A8 01 01 08 08 08 08 01 83").toHex(' '));
+    QCOMPARE(Frame::request(data).toHex(),
+             hex("02 13 65 00 C0 A8 01 0A FF FF FF 00 C0 A8 01 01 08 08 08 08 01 83").toHex());
 }
 
 void FrameTest::serverAddressWrite_data()
@@ -243,7 +243,7 @@ void FrameTest::serverAddressWrite()
     putSlot(record.url, url);
 
     const QByteArray data = Frame::serverAddressWriteRequest(record);
-    QCOMPARE(Frame::request(data).toHex(' '), frame.toHex(' '));
+    QCOMPARE(Frame::request(data).toHex(), frame.toHex());
     QCOMPARE(int(record.urlLength), url.size());
     QCOMPARE(record.command, quint8(0x62));
 }
@@ -295,7 +295,7 @@ void FrameTest::gprsWrite()
     putSlot(record.password, password);
     putSlot(record.balanceCode, code);
 
-    QCOMPARE(Frame::request(Frame::gprsWriteRequest(record)).toHex(' '), frame.toHex(' '));
+    QCOMPARE(Frame::request(Frame::gprsWriteRequest(record)).toHex(), frame.toHex());
     QCOMPARE(int(record.apnLength), apn.size());
     QCOMPARE(int(record.loginLength), login.size());
     QCOMPARE(int(record.passwordLength), password.size());

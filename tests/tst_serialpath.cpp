@@ -246,7 +246,7 @@ void SerialPathTest::exchange()
     unit.finish();
 
     QCOMPARE(outcome, result);
-    QCOMPARE(unit.received().toHex(' '), requests.toHex(' '));
+    QCOMPARE(unit.received().toHex(), requests.toHex());
 #endif
 }
 
