@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev fonts-dejavu-core "$@")
+packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev fonts-dejavu-core dpkg-dev file "$@")
 
 missing=()
 for package in "${packages[@]}"; do
