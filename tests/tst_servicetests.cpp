@@ -2,7 +2,7 @@
 #include "messageboxcatcher.h"
 #include "simulatorfixture.h"
 #include "testmain.h"
-#include "tst_windowsupport.h"
+#include "windowtesting.h"
 
 #include <QComboBox>
 #include <QPushButton>

@@ -6,6 +6,7 @@
 
 #include "mainwindow.h"
 #include "simulatorfixture.h"
+#include "windowtesting.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -25,12 +26,9 @@
 
 namespace WriteForm {
 
-using Fields = QList<QPair<QString, QVariant>>;
+using namespace WindowTest;
 
-inline QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
+using Fields = QList<QPair<QString, QVariant>>;
 
 inline QList<QByteArray> frames(std::initializer_list<const char *> texts)
 {
@@ -70,14 +68,6 @@ inline void click(MainWindow &window, const char *button)
     auto *push = window.findChild<QPushButton *>(QLatin1String(button));
     QVERIFY2(push, button);
     push->click();
-}
-
-inline void selectNetwork(MainWindow &window, const QString &address)
-{
-    auto *channel = window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"));
-    QVERIFY(channel && channel->count() > 0);
-    channel->setCurrentIndex(channel->count() - 1);
-    setField(window, QStringLiteral("deviceAddressEdit"), address);
 }
 
 // Every group valid. The frames these values give are spelled out in the tests.
@@ -169,43 +159,6 @@ inline bool showActive(MainWindow &window)
     QApplication::setActiveWindow(&window);
     window.activateWindow();
     return QTest::qWaitForWindowActive(&window);
-}
-
-// This process's TCP connections to address:20107, as their local ends; with establishedOnly
-// false, closed ones still waiting out TIME_WAIT count too, so a before/after difference tells
-// how many connections an operation made. Linux only: the kernel's own table answers without
-// touching the window's internals; elsewhere the set is empty.
-inline QSet<QString> connectionsTo(const QString &address, bool establishedOnly)
-{
-    QSet<QString> result;
-#ifdef Q_OS_LINUX
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return result;
-    // /proc/net/tcp writes an IPv4 address as one little-endian 32-bit hex number.
-    const QStringList octets = address.split(QLatin1Char('.'));
-    QString remote;
-    for (int i = octets.size() - 1; i >= 0; --i)
-        remote += QStringLiteral("%1").arg(octets.at(i).toUInt(), 2, 16, QLatin1Char('0')).toUpper();
-    remote += QStringLiteral(":4E8B");
-    table.readLine();
-    while (!table.atEnd()) {
-        const QStringList columns = QString::fromLatin1(table.readLine()).simplified().split(QLatin1Char(' '));
-        // Columns: slot, local end, remote end, state (01 is ESTABLISHED).
-        if (columns.size() > 3 && columns.at(2) == remote
-            && (!establishedOnly || columns.at(3) == QLatin1String("01")))
-            result.insert(columns.at(1));
-    }
-#else
-    Q_UNUSED(address)
-    Q_UNUSED(establishedOnly)
-#endif
-    return result;
-}
-
-inline bool connectedTo(const QString &address)
-{
-    return !connectionsTo(address, true).isEmpty();
 }
 
 } // namespace WriteForm
