@@ -66,6 +66,7 @@ private slots:
     void secondClientWaitsItsTurn();
     void vanishedClientLeavesNothingBehind_data();
     void vanishedClientLeavesNothingBehind();
+    void quietLineDropsHalfFrame();
     void fixtureSettersAndGetters();
     void fixtureRestart();
     void fixtureFaults();
@@ -169,6 +170,20 @@ void TestSimulatorServer::vanishedClientLeavesNothingBehind()
     QVERIFY(connectTo(second));
     const int expected = QByteArray::fromHex(secondGets.toLatin1()).size();
     QCOMPARE(spaced(exchange(second, secondSends, expected)), secondGets);
+}
+
+void TestSimulatorServer::quietLineDropsHalfFrame()
+{
+    // A corrupt LEN of 255 would swallow the next request whole; after a second of silence
+    // the unit gives up on it, like the configurator does on a stalled answer.
+    SimulatorFixture unit(QString::fromLatin1(Address));
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket));
+    socket.write(hex("02 FF 07"));
+    socket.flush();
+    QVERIFY(!socket.waitForReadyRead(1200));
+    QCOMPARE(spaced(exchange(socket, hex("02 02 07 0A 0F"), 6)), QStringLiteral("06 02 02 00 02 00"));
+    QCOMPARE(unit.requests(), QList<QByteArray>{hex("02 02 07 0A 0F")});
 }
 
 void TestSimulatorServer::fixtureSettersAndGetters()

@@ -20,8 +20,12 @@ struct UnitState
     // Ethernet 192.168.0.100/24 without DHCP, MAC 00-1a-2b-3c-4d-5e, priority "GPRS, Ethernet".
     static UnitState builtIn();
 
-    // Reads a state description (the format is in jsonFormatHelp()) on top of the built-in
-    // state. On failure returns false and says why in error, naming the offending field.
+    // Reads a state description on top of the built-in state: a JSON object whose optional
+    // fields "timeouts", "server", "gprs", "ethernet", "cashDesk", "priority", "unitStatus",
+    // "modemStatus" and "tests" name the settings in the engineer's terms (dotted IPs, MAC
+    // text, ten-digit IDs, UTF-8 strings), and "groups" gives raw hex blocks that win over
+    // them; jsonFormatHelp() shows every field. Unknown fields are refused. On failure returns
+    // false and says why in error, naming the offending field.
     static bool fromJson(const QByteArray &json, UnitState *out, QString *error);
     static bool loadFile(const QString &path, UnitState *out, QString *error);
     static QString jsonFormatHelp();
