@@ -154,38 +154,37 @@ void MainWindow::ReadData()
 {
     beginExchange();
     clearForm();
-    if (!openSelectedChannel()) {
-        endExchange();
-        return;
+    if (openSelectedChannel()) {
+        const QString failure = readAllGroups();
+        if (!failure.isEmpty())
+            showError(failure);
     }
+    endExchange();
+}
 
+// Reads the groups in the unit's order and fills each group's fields as soon as it arrives, so a
+// failure leaves the groups before it shown and the rest cleared. Returns the message of the
+// group that failed, or an empty text.
+QString MainWindow::readAllGroups()
+{
     TimeoutSettings timeouts{};
-    if (!link.readTimeouts(timeouts)) {
-        showError(QStringLiteral("Не удается прочитать значения тайм-аутов"));
-        endExchange();
-        return;
-    }
+    if (!link.readTimeouts(timeouts))
+        return QStringLiteral("Не удается прочитать значения тайм-аутов");
     form->FullTimeoutEdit->setText(QString::number(le16(timeouts.fullTimeout)));
     form->CommandTimeoutEdit->setText(QString::number(le16(timeouts.commandTimeout)));
     form->RetryTimeoutEdit->setText(QString::number(le16(timeouts.retryPeriod)));
 
     ServerAddress server{};
-    if (!link.readServerAddress(server)) {
-        showError(QStringLiteral("Не удается прочитать адрес сервера"));
-        endExchange();
-        return;
-    }
+    if (!link.readServerAddress(server))
+        return QStringLiteral("Не удается прочитать адрес сервера");
     form->IPsrvEdit->setText(ipText(server.ip));
     // The length byte comes from the unit; the slot ends where the record ends, whatever it says.
     form->URLaddrEdit->setText(slotText(server.url, qMin<int>(server.urlLength, int(sizeof server.url))));
     form->PortEdit->setText(QString::number(le16(server.port)));
 
     EthernetSettings ethernet{};
-    if (!link.readEthernetSettings(ethernet)) {
-        showError(QStringLiteral("Не удается прочитать настройки Ethernet"));
-        endExchange();
-        return;
-    }
+    if (!link.readEthernetSettings(ethernet))
+        return QStringLiteral("Не удается прочитать настройки Ethernet");
     form->EthMACEdit->setText(bytesToText(ethernet.mac, int(sizeof ethernet.mac), QLatin1Char('-'), 16));
     form->EthIPEdit->setText(ipText(ethernet.ip));
     form->EthMaskEdit->setText(ipText(ethernet.mask));
@@ -194,34 +193,25 @@ void MainWindow::ReadData()
     form->DNSaddrEdit->setText(ipText(ethernet.dns));
 
     CashDeskState cashDesk{};
-    if (!link.readCashDeskState(cashDesk)) {
-        showError(QStringLiteral("Не удается прочитать состояние ККМ"));
-        endExchange();
-        return;
-    }
+    if (!link.readCashDeskState(cashDesk))
+        return QStringLiteral("Не удается прочитать состояние ККМ");
     form->CashDeskIDEdit->setText(bcdToText(cashDesk.cashDeskId, int(sizeof cashDesk.cashDeskId)));
     form->ServerTokenEdit->setText(bcdToText(cashDesk.serverToken, int(sizeof cashDesk.serverToken)));
 
     ChannelPriority priority{};
-    if (!link.readChannelPriority(priority) || priority.priority > Protocol::MaxPriority) {
-        showError(QStringLiteral("Не удается прочитать приоритет каналов"));
-        endExchange();
-        return;
-    }
+    if (!link.readChannelPriority(priority) || priority.priority > Protocol::MaxPriority)
+        return QStringLiteral("Не удается прочитать приоритет каналов");
     form->PriorityComboBox->setCurrentIndex(priority.priority);
 
     GprsSettings gprs{};
-    if (!link.readGprsSettings(gprs)) {
-        showError(QStringLiteral("Не удается прочитать настройки GPRS"));
-        endExchange();
-        return;
-    }
+    if (!link.readGprsSettings(gprs))
+        return QStringLiteral("Не удается прочитать настройки GPRS");
     form->APNEdit->setText(slotText(gprs.apn, int(sizeof gprs.apn)));
     form->LoginEdit->setText(slotText(gprs.login, int(sizeof gprs.login)));
     form->PasswordEdit->setText(slotText(gprs.password, int(sizeof gprs.password)));
     form->BalanceCodeEdit->setText(slotText(gprs.balanceCode, int(sizeof gprs.balanceCode)));
 
-    endExchange();
+    return QString();
 }
 
 void MainWindow::reset()
@@ -237,78 +227,68 @@ void MainWindow::reset()
     if (answer != QMessageBox::Yes)
         return;
 
-    beginExchange();
-    if (openSelectedChannel()) {
-        if (link.resetData(quint8(kind))) {
-            QGuiApplication::restoreOverrideCursor();
-            showMessage(QStringLiteral("Сброс выполнен"));
-        } else {
-            showError(QStringLiteral("Не удается выполнить сброс."));
-        }
-    }
-    endExchange();
+    runService(
+        [this, kind](QString &result) {
+            result = QStringLiteral("Сброс выполнен");
+            return link.resetData(quint8(kind));
+        },
+        QStringLiteral("Не удается выполнить сброс."));
 }
 
 void MainWindow::testBMKS()
 {
-    beginExchange();
-    if (openSelectedChannel()) {
-        QString status;
-        if (link.readUnitStatus(status)) {
-            QGuiApplication::restoreOverrideCursor();
-            showMessage(status);
-        } else {
-            showError(QStringLiteral("Ошибка чтения статуса БМКС"));
-        }
-    }
-    endExchange();
+    runService([this](QString &status) { return link.readUnitStatus(status); },
+               QStringLiteral("Ошибка чтения статуса БМКС"));
 }
 
 void MainWindow::testModem()
 {
-    beginExchange();
-    if (openSelectedChannel()) {
-        QString status;
-        if (link.readModemStatus(status)) {
-            QGuiApplication::restoreOverrideCursor();
-            showMessage(status);
-        } else {
-            showError(QStringLiteral("Ошибка чтения статуса модема"));
-        }
-    }
-    endExchange();
+    runService([this](QString &status) { return link.readModemStatus(status); },
+               QStringLiteral("Ошибка чтения статуса модема"));
 }
 
 void MainWindow::testServerConnection()
 {
-    beginExchange();
-    if (openSelectedChannel()) {
-        int milliseconds = -1;
-        if (link.measureServerResponse(milliseconds)) {
-            QGuiApplication::restoreOverrideCursor();
+    runService(
+        [this](QString &result) {
+            int milliseconds = -1;
+            if (!link.measureServerResponse(milliseconds))
+                return false;
             // An exchange that worked but found no server is still a result for the engineer.
-            const QString value = milliseconds >= 0 ? QString::number(milliseconds) + QStringLiteral("мс")
-                                                    : QStringLiteral("нет ответа");
-            showMessage(QStringLiteral("\nВремя ответа: ") + value);
-        } else {
-            showError(QStringLiteral("Ошибка тестирования связи с сервером"));
-        }
-    }
-    endExchange();
+            result = QStringLiteral("\nВремя ответа: ")
+                + (milliseconds >= 0 ? QString::number(milliseconds) + QStringLiteral("мс")
+                                     : QStringLiteral("нет ответа"));
+            return true;
+        },
+        QStringLiteral("Ошибка тестирования связи с сервером"));
 }
 
 void MainWindow::testSignalLevel()
 {
+    runService(
+        [this](QString &result) {
+            int percent = -1;
+            if (!link.measureSignalLevel(percent))
+                return false;
+            result = QStringLiteral("Уровень сигнала: ")
+                + (percent >= 0 ? QString::number(percent) + QStringLiteral("%") : QStringLiteral("ошибка"));
+            return true;
+        },
+        QStringLiteral("Ошибка тестирования уровня сигнала"));
+}
+
+// One service exchange: the operation's result text in a "Сообщение" box once the busy cursor is
+// gone, or the failure text in an "Ошибка" box while it is still up.
+void MainWindow::runService(const std::function<bool(QString &result)> &operation, const QString &failure)
+{
     beginExchange();
     if (openSelectedChannel()) {
-        int percent = -1;
-        if (link.measureSignalLevel(percent)) {
+        QString result;
+        if (operation(result)) {
             QGuiApplication::restoreOverrideCursor();
-            const QString value = percent >= 0 ? QString::number(percent) + QStringLiteral("%")
-                                               : QStringLiteral("ошибка");
-            showMessage(QStringLiteral("Уровень сигнала: ") + value);
+            showMessage(result);
         } else {
-            showError(QStringLiteral("Ошибка тестирования уровня сигнала"));
+            showError(failure);
         }
     }
     endExchange();

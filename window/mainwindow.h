@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QSerialPortInfo>
 
+#include <functional>
 #include <initializer_list>
 
 class MainWindowForm;
@@ -56,6 +57,8 @@ private:
     void beginExchange();
     // Link closed and busy cursor off: the end of every operation that talks to the unit.
     void endExchange();
+    QString readAllGroups();
+    void runService(const std::function<bool(QString &result)> &operation, const QString &failure);
 
     // Form to record; each shows its own error box and focuses the bad field before it returns false.
     bool timeoutsFromForm(TimeoutSettings &record);
