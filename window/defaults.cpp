@@ -1,9 +1,39 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
 
+#include <QLineEdit>
 #include <QSettings>
 
 // The engineer's defaults in tallyconf.ini: the form as it stands, nothing checked or converted.
+
+namespace {
+
+// Keys 1 to 16 of the file: one line edit each, stored as its text.
+struct TextKey {
+    const char *key;
+    QLineEdit *Ui::MainWindowForm::*edit;
+};
+
+const TextKey textKeys[] = {
+    {"FullTimeout", &Ui::MainWindowForm::FullTimeoutEdit},
+    {"CommandTimeout", &Ui::MainWindowForm::CommandTimeoutEdit},
+    {"RetryTimeout", &Ui::MainWindowForm::RetryTimeoutEdit},
+    {"ServerToken", &Ui::MainWindowForm::ServerTokenEdit},
+    {"IPsrv", &Ui::MainWindowForm::IPsrvEdit},
+    {"URLaddr", &Ui::MainWindowForm::URLaddrEdit},
+    {"Port", &Ui::MainWindowForm::PortEdit},
+    {"APN", &Ui::MainWindowForm::APNEdit},
+    {"Login", &Ui::MainWindowForm::LoginEdit},
+    {"Password", &Ui::MainWindowForm::PasswordEdit},
+    {"BalanceCode", &Ui::MainWindowForm::BalanceCodeEdit},
+    {"EthMAC", &Ui::MainWindowForm::EthMACEdit},
+    {"EthIP", &Ui::MainWindowForm::EthIPEdit},
+    {"EthMask", &Ui::MainWindowForm::EthMaskEdit},
+    {"Gateway", &Ui::MainWindowForm::GatewayEdit},
+    {"DNSaddr", &Ui::MainWindowForm::DNSaddrEdit},
+};
+
+} // namespace
 
 void MainWindow::loadDefault()
 {
@@ -11,23 +41,8 @@ void MainWindow::loadDefault()
     settings->sync();
     clearForm();
 
-    const QString none;
-    form->FullTimeoutEdit->setText(settings->value(QStringLiteral("FullTimeout"), none).toString());
-    form->CommandTimeoutEdit->setText(settings->value(QStringLiteral("CommandTimeout"), none).toString());
-    form->RetryTimeoutEdit->setText(settings->value(QStringLiteral("RetryTimeout"), none).toString());
-    form->ServerTokenEdit->setText(settings->value(QStringLiteral("ServerToken"), none).toString());
-    form->IPsrvEdit->setText(settings->value(QStringLiteral("IPsrv"), none).toString());
-    form->URLaddrEdit->setText(settings->value(QStringLiteral("URLaddr"), none).toString());
-    form->PortEdit->setText(settings->value(QStringLiteral("Port"), none).toString());
-    form->APNEdit->setText(settings->value(QStringLiteral("APN"), none).toString());
-    form->LoginEdit->setText(settings->value(QStringLiteral("Login"), none).toString());
-    form->PasswordEdit->setText(settings->value(QStringLiteral("Password"), none).toString());
-    form->BalanceCodeEdit->setText(settings->value(QStringLiteral("BalanceCode"), none).toString());
-    form->EthMACEdit->setText(settings->value(QStringLiteral("EthMAC"), none).toString());
-    form->EthIPEdit->setText(settings->value(QStringLiteral("EthIP"), none).toString());
-    form->EthMaskEdit->setText(settings->value(QStringLiteral("EthMask"), none).toString());
-    form->GatewayEdit->setText(settings->value(QStringLiteral("Gateway"), none).toString());
-    form->DNSaddrEdit->setText(settings->value(QStringLiteral("DNSaddr"), none).toString());
+    for (const TextKey &entry : textKeys)
+        (form->*entry.edit)->setText(settings->value(QLatin1String(entry.key), QString()).toString());
 
     form->UseDHCPcheckBox->setChecked(settings->value(QStringLiteral("UseDHCP"), false).toBool());
     // Read as an unsigned number from its text, as the file holds it: a stored -1 (nothing was
@@ -35,7 +50,7 @@ void MainWindow::loadDefault()
     // an index past the list leaves the box without a selection.
     form->PriorityComboBox->setCurrentIndex(
         int(settings->value(QStringLiteral("Priority"), 0).toString().toUInt()));
-    form->CashDeskIDEdit->setText(settings->value(QStringLiteral("CashDeskID"), none).toString());
+    form->CashDeskIDEdit->setText(settings->value(QStringLiteral("CashDeskID"), QString()).toString());
     form->incrementMacCheckBox->setChecked(settings->value(QStringLiteral("IncrementMac"), false).toBool());
     form->resetComboBox->setCurrentIndex(-1);
 
@@ -51,22 +66,8 @@ void MainWindow::loadDefault()
 
 void MainWindow::saveDefault()
 {
-    settings->setValue(QStringLiteral("FullTimeout"), form->FullTimeoutEdit->text());
-    settings->setValue(QStringLiteral("CommandTimeout"), form->CommandTimeoutEdit->text());
-    settings->setValue(QStringLiteral("RetryTimeout"), form->RetryTimeoutEdit->text());
-    settings->setValue(QStringLiteral("ServerToken"), form->ServerTokenEdit->text());
-    settings->setValue(QStringLiteral("IPsrv"), form->IPsrvEdit->text());
-    settings->setValue(QStringLiteral("URLaddr"), form->URLaddrEdit->text());
-    settings->setValue(QStringLiteral("Port"), form->PortEdit->text());
-    settings->setValue(QStringLiteral("APN"), form->APNEdit->text());
-    settings->setValue(QStringLiteral("Login"), form->LoginEdit->text());
-    settings->setValue(QStringLiteral("Password"), form->PasswordEdit->text());
-    settings->setValue(QStringLiteral("BalanceCode"), form->BalanceCodeEdit->text());
-    settings->setValue(QStringLiteral("EthMAC"), form->EthMACEdit->text());
-    settings->setValue(QStringLiteral("EthIP"), form->EthIPEdit->text());
-    settings->setValue(QStringLiteral("EthMask"), form->EthMaskEdit->text());
-    settings->setValue(QStringLiteral("Gateway"), form->GatewayEdit->text());
-    settings->setValue(QStringLiteral("DNSaddr"), form->DNSaddrEdit->text());
+    for (const TextKey &entry : textKeys)
+        settings->setValue(QLatin1String(entry.key), (form->*entry.edit)->text());
     settings->setValue(QStringLiteral("UseDHCP"), form->UseDHCPcheckBox->isChecked());
     settings->setValue(QStringLiteral("Priority"), form->PriorityComboBox->currentIndex());
     settings->setValue(QStringLiteral("CashDeskID"), form->CashDeskIDEdit->text());
