@@ -94,7 +94,7 @@ void TestUnitEngine::readsEachGroup_data()
         << hex("02 02 07 07 02") << hex("06") + builtInServerAddressFrame();
     QTest::newRow("group 8, GPRS strings")
         << hex("02 02 07 08 0D")
-        << hex("06 02 1D 00 00 08 69 6E 74 65 72 6E 65 74 05 67 64 61 74 61 05 67 64 61 74 61"
+        << hex("06 02 1D 00 00 08 69 6E 74 65 72 6E 65 74 05 67 75 65 73 74 05 67 75 65 73 74"
                " 05 2A 31 30 30 23 33");
     QTest::newRow("group 9, Ethernet")
         << hex("02 02 07 09 0C")
@@ -370,7 +370,7 @@ void TestUnitEngine::faults_data()
     QTest::newRow("delay=500") << QStringList{"delay=500"} << readSix
         << "06 | +500 02 07 00 E8 03 F4 01 3C 00 25";
     QTest::newRow("gap=1500@07/08") << QStringList{"gap=1500@07/08"} << hex("02 02 07 08 0D")
-        << "06 | 02 | +1500 1D 00 00 08 69 6E 74 65 72 6E 65 74 05 67 64 61 74 61 05 67 64 61 74 61"
+        << "06 | 02 | +1500 1D 00 00 08 69 6E 74 65 72 6E 65 74 05 67 75 65 73 74 05 67 75 65 73 74"
            " 05 2A 31 30 30 23 33";
     QTest::newRow("delay and gap together") << QStringList{"gap=300", "delay=200"} << readSix
         << "06 | +200 02 | +300 07 00 E8 03 F4 01 3C 00 25";
@@ -444,8 +444,8 @@ void TestUnitEngine::faultsStayUntilCleared()
 
 void TestUnitEngine::faultSyntax_data()
 {
-    QTest::addColumn<QString>("spec");
-    QTest::addColumn<QString>("canonical");   // empty: the spec must be refused
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("canonical");   // empty: the fault must be refused
 
     QTest::newRow("nak everywhere") << "nak" << "nak";
     QTest::newRow("nak on group 4") << "nak@07/04" << "nak@07/04";
@@ -477,16 +477,16 @@ void TestUnitEngine::faultSyntax_data()
 
 void TestUnitEngine::faultSyntax()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, written);
     QFETCH(QString, canonical);
     UnitFault fault;
     QString error;
-    const bool parsed = UnitFault::parse(spec, &fault, &error);
+    const bool parsed = UnitFault::parse(written, &fault, &error);
     QCOMPARE(parsed, !canonical.isEmpty());
     if (parsed)
         QCOMPARE(fault.toString(), canonical);
     else
-        QVERIFY2(error.contains(spec.isEmpty() ? QStringLiteral("bad fault") : spec), qPrintable(error));
+        QVERIFY2(error.contains(written.isEmpty() ? QStringLiteral("bad fault") : written), qPrintable(error));
 }
 
 void TestUnitEngine::awkwardInput_data()

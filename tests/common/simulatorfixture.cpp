@@ -89,11 +89,11 @@ void SimulatorFixture::restart()
     });
 }
 
-bool SimulatorFixture::addFault(const QString &spec)
+bool SimulatorFixture::addFault(const QString &text)
 {
     bool added = false;
     Private *p = d.get();
-    p->run([p, &spec, &added] { added = p->server->engine().addFault(spec); });
+    p->run([p, &text, &added] { added = p->server->engine().addFault(text); });
     return added;
 }
 

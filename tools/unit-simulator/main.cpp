@@ -59,7 +59,7 @@ int main(int argc, char *argv[])
         QStringLiteral("FILE.json"));
     const QCommandLineOption faultOption(
         QStringLiteral("fault"), QStringLiteral("Misbehave as described (repeatable, see below)."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("FAULT"));
     const QCommandLineOption baudOption(
         QStringLiteral("baud"), QStringLiteral("Pace both directions like an 8N1 line of N baud."),
         QStringLiteral("N"));
@@ -99,9 +99,9 @@ int main(int argc, char *argv[])
         return fail(error);
 
     QList<UnitFault> faults;
-    for (const QString &spec : parser.values(faultOption)) {
+    for (const QString &text : parser.values(faultOption)) {
         UnitFault fault;
-        if (!UnitFault::parse(spec, &fault, &error))
+        if (!UnitFault::parse(text, &fault, &error))
             return fail(error);
         faults.append(fault);
     }

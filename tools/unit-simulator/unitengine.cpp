@@ -92,10 +92,10 @@ void UnitEngine::restart()
     dialogue = Dialogue();
 }
 
-bool UnitEngine::addFault(const QString &spec, QString *error)
+bool UnitEngine::addFault(const QString &text, QString *error)
 {
     UnitFault fault;
-    if (!UnitFault::parse(spec, &fault, error))
+    if (!UnitFault::parse(text, &fault, error))
         return false;
     activeFaults.append(fault);
     return true;

@@ -54,7 +54,7 @@ public:
     void setModemStatus(const QList<QByteArray> &parts) { current.modemStatus = parts; }
     void setTestResponse(quint8 test, const QByteArray &data) { current.testResponses[test] = data; }
 
-    bool addFault(const QString &spec, QString *error = nullptr);
+    bool addFault(const QString &text, QString *error = nullptr);
     void addFault(const UnitFault &fault) { activeFaults.append(fault); }
     void clearFaults() { activeFaults.clear(); }
     const QList<UnitFault> &faults() const { return activeFaults; }

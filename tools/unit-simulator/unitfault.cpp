@@ -69,13 +69,13 @@ bool fail(QString *error, const QString &why)
 
 } // namespace
 
-bool UnitFault::parse(const QString &spec, UnitFault *out, QString *error)
+bool UnitFault::parse(const QString &text, UnitFault *out, QString *error)
 {
     static const QRegularExpression form(QStringLiteral(
         "^([a-z]+)(?:=([0-9A-Fa-f]+))?(?:@([0-9A-Fa-f]{1,2})(?:/([0-9A-Fa-f]{1,2}))?)?$"));
-    const QRegularExpressionMatch match = form.match(spec.trimmed());
+    const QRegularExpressionMatch match = form.match(text.trimmed());
     if (!match.hasMatch())
-        return fail(error, QStringLiteral("bad fault \"%1\": expected KIND[=VALUE][@CMD[/ARG]]").arg(spec));
+        return fail(error, QStringLiteral("bad fault \"%1\": expected KIND[=VALUE][@CMD[/ARG]]").arg(text));
 
     const QString name = match.captured(1);
     const KindInfo *info = nullptr;
@@ -84,17 +84,17 @@ bool UnitFault::parse(const QString &spec, UnitFault *out, QString *error)
             info = &candidate;
     }
     if (!info)
-        return fail(error, QStringLiteral("bad fault \"%1\": unknown kind \"%2\"").arg(spec, name));
+        return fail(error, QStringLiteral("bad fault \"%1\": unknown kind \"%2\"").arg(text, name));
 
     UnitFault fault;
     fault.kind = info->kind;
     const QString value = match.captured(2);
     if (info->value == ValueForm::None) {
         if (!value.isEmpty())
-            return fail(error, QStringLiteral("bad fault \"%1\": %2 takes no value").arg(spec, name));
+            return fail(error, QStringLiteral("bad fault \"%1\": %2 takes no value").arg(text, name));
     } else {
         if (value.isEmpty())
-            return fail(error, QStringLiteral("bad fault \"%1\": %2 needs a value").arg(spec, name));
+            return fail(error, QStringLiteral("bad fault \"%1\": %2 needs a value").arg(text, name));
         bool ok = false;
         if (info->value == ValueForm::HexByte) {
             fault.value = value.toInt(&ok, 16);
@@ -105,18 +105,18 @@ bool UnitFault::parse(const QString &spec, UnitFault *out, QString *error)
             ok = ok && fault.value >= 0 && fault.value <= max;
         }
         if (!ok)
-            return fail(error, QStringLiteral("bad fault \"%1\": value \"%2\" out of range").arg(spec, value));
+            return fail(error, QStringLiteral("bad fault \"%1\": value \"%2\" out of range").arg(text, value));
     }
 
     if (match.capturedLength(3)) {
         fault.command = match.captured(3).toInt(nullptr, 16);
         if (!knownCommand(fault.command))
             return fail(error, QStringLiteral("bad fault \"%1\": the unit has no command %2")
-                                   .arg(spec, match.captured(3)));
+                                   .arg(text, match.captured(3)));
     }
     if (match.capturedLength(4)) {
         if (!takesArgument(fault.command))
-            return fail(error, QStringLiteral("bad fault \"%1\": only 07, 26 and 58 take /ARG").arg(spec));
+            return fail(error, QStringLiteral("bad fault \"%1\": only 07, 26 and 58 take /ARG").arg(text));
         fault.argument = match.captured(4).toInt(nullptr, 16);
     }
     *out = fault;

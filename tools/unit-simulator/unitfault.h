@@ -26,7 +26,7 @@ struct UnitFault
     int command = -1;       // -1: every command
     int argument = -1;      // -1: every first argument
 
-    static bool parse(const QString &spec, UnitFault *out, QString *error = nullptr);
+    static bool parse(const QString &text, UnitFault *out, QString *error = nullptr);
     static QString syntaxHelp();
 
     // Whether this fault hits a request with these data bytes (command code first).

@@ -415,8 +415,8 @@ UnitState UnitState::builtIn()
     state.groups[Protocol::GroupServerAddress] = recordBytes(server);
 
     state.groups[Protocol::GroupGprsSettings] =
-        gprsBlock(QByteArrayLiteral("internet"), QByteArrayLiteral("gdata"),
-                  QByteArrayLiteral("gdata"), QByteArrayLiteral("*100#"));
+        gprsBlock(QByteArrayLiteral("internet"), QByteArrayLiteral("guest"),
+                  QByteArrayLiteral("guest"), QByteArrayLiteral("*100#"));
 
     EthernetSettings ethernet = {};
     parseIp(QStringLiteral("192.168.0.100"), ethernet.ip);
@@ -445,7 +445,7 @@ UnitState UnitState::builtIn()
                         toUnitText(QStringLiteral("ККМ: на связи")),
                         toUnitText(QStringLiteral("Неотправленных документов: 0"))};
     state.modemStatus = {toUnitText(QStringLiteral("Модем: зарегистрирован в сети")),
-                         toUnitText(QStringLiteral("Оператор: 25001, GPRS подключен"))};
+                         toUnitText(QStringLiteral("Сеть: домашняя, GPRS подключен"))};
 
     state.testResponses[Protocol::TestSignalLevel] = QByteArray::fromHex("004B");
     state.testResponses[Protocol::TestServerResponse] = QByteArray::fromHex("0078");
@@ -495,7 +495,7 @@ QString UnitState::jsonFormatHelp()
         "{\n"
         "  \"timeouts\":    {\"full\": 1000, \"command\": 500, \"retry\": 60},\n"
         "  \"server\":      {\"ip\": \"192.0.2.10\", \"port\": 7777, \"url\": \"reports.example.net\"},\n"
-        "  \"gprs\":        {\"apn\": \"internet\", \"login\": \"gdata\", \"password\": \"gdata\",\n"
+        "  \"gprs\":        {\"apn\": \"internet\", \"login\": \"guest\", \"password\": \"guest\",\n"
         "                  \"balanceCode\": \"*100#\"},\n"
         "  \"ethernet\":    {\"ip\": \"192.168.0.100\", \"mask\": \"255.255.255.0\",\n"
         "                  \"gateway\": \"192.168.0.1\", \"dns\": \"8.8.8.8\", \"dhcp\": false,\n"
