@@ -36,7 +36,9 @@ sed -i "/^\[General\]/a portNumber=$ethernet_index\ndeviceAddress=127.0.0.1" "$i
 
 "$simulator" --listen 127.0.0.1:20107 "$@" &
 simulator_pid=$!
-trap 'kill "$simulator_pid" 2>/dev/null || true; wait "$simulator_pid" 2>/dev/null || true' EXIT
+stop_simulator() { kill "$simulator_pid" 2>/dev/null || true; wait "$simulator_pid" 2>/dev/null || true; }
+trap stop_simulator EXIT
+trap 'exit 130' INT TERM HUP
 sleep 0.3
 if ! kill -0 "$simulator_pid" 2>/dev/null; then
     echo "The unit simulator did not start (is port 20107 on 127.0.0.1 taken?)." >&2
