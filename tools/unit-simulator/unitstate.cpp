@@ -118,8 +118,10 @@ public:
         if (!has(key))
             return true;
         const QJsonValue value = object.value(key);
-        const double number = value.toDouble(-1e300);
-        if (!value.isDouble() || number != double(qint64(number)) || number < min || number > max)
+        const double number = value.toDouble();
+        // Range first: converting a double beyond the integer range is undefined.
+        if (!value.isDouble() || !(number >= min && number <= max)
+            || number != double(qint64(number)))
             return fail(key, QStringLiteral("expected a whole number from %1 to %2").arg(min).arg(max));
         *out = int(number);
         return true;
