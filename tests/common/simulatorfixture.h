@@ -23,7 +23,7 @@ public:
     void restart();
 
     // Fault injection, same syntax as the simulator's --fault option.
-    bool addFault(const QString &spec);
+    bool addFault(const QString &fault);
     void clearFaults();
 
     // The data block the unit answers a read of this group with (and that writes change).
