@@ -59,16 +59,15 @@ void MainWindow::fillPortList()
     ports->setDuplicatesEnabled(true);
     while (ports->count() > 0)
         ports->removeItem(0);
-    for (const QSerialPortInfo &port : qAsConst(portList))
-        ports->addItem(port.portName());
+    for (int i = 0; i < portList.size(); ++i)
+        ports->addItem(portList.at(i).portName());
     ports->addItem(QStringLiteral("Ethernet"));
 
-    for (QWidget *button : {static_cast<QWidget *>(form->pushButtonRead), static_cast<QWidget *>(form->pushButtonWrite),
-                            static_cast<QWidget *>(form->pushButton), static_cast<QWidget *>(form->pushButton_2),
-                            static_cast<QWidget *>(form->pushButton_3), static_cast<QWidget *>(form->pushButton_4),
-                            static_cast<QWidget *>(form->pushButton_5), static_cast<QWidget *>(form->pushButton_6),
-                            static_cast<QWidget *>(form->pushButton_7), static_cast<QWidget *>(form->pushButton_8),
-                            static_cast<QWidget *>(form->pushButton_reset)})
+    const std::initializer_list<QPushButton *> actions = {
+        form->pushButtonRead, form->pushButtonWrite, form->pushButton,   form->pushButton_2,
+        form->pushButton_3,   form->pushButton_4,    form->pushButton_5, form->pushButton_6,
+        form->pushButton_7,   form->pushButton_8,    form->pushButton_reset};
+    for (QPushButton *button : actions)
         button->setEnabled(true);
 }
 
