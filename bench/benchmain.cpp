@@ -1,0 +1,466 @@
+// Measures the configurator's read-all and write-all against the unit simulator, once with an
+// unit that answers at once and once over a line paced like the real 9600-baud one, and the time
+// and memory the program needs to show its window. Prints one table.
+
+#include "benchmath.h"
+#include "countingrelay.h"
+#include "rawreplay.h"
+#include "startuprun.h"
+#include "unitprocess.h"
+
+#include "mainwindow.h"
+#include "messageboxcatcher.h"
+#include "protocol.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <functional>
+
+using BenchMath::number;
+
+namespace {
+
+const QString UnitHost = QStringLiteral("127.0.0.20");
+const QString RelayHost = QStringLiteral("127.0.0.21");
+constexpr int PacedBaud = 9600;
+const QString SuccessText = QStringLiteral("Параметры успешно записаны");
+
+const char *const ParameterFields[] = {
+    "FullTimeoutEdit", "CommandTimeoutEdit", "RetryTimeoutEdit", "ServerTokenEdit", "IPsrvEdit",
+    "URLaddrEdit", "PortEdit", "APNEdit", "LoginEdit", "PasswordEdit", "BalanceCodeEdit",
+    "EthMACEdit", "EthIPEdit", "EthMaskEdit", "GatewayEdit", "DNSaddrEdit", "CashDeskIDEdit",
+};
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// Lets the window repaint and the unit notice the hang-up between two runs, as the seconds
+// between two clicks of an engineer would; none of it is timed.
+void settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Notes when the first message box of a run appears: for write-all that is the moment the
+// engineer learns the outcome, while the box itself then waits for a click.
+class BoxWatch : public QObject
+{
+public:
+    void arm(const QElapsedTimer *runClock)
+    {
+        clock = runClock;
+        shownNs = -1;
+    }
+    qint64 firstShownNs() const { return shownNs; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && shownNs < 0 && clock && qobject_cast<QMessageBox *>(watched))
+            shownNs = clock->nsecsElapsed();
+        return false;
+    }
+
+private:
+    const QElapsedTimer *clock = nullptr;
+    qint64 shownNs = -1;
+};
+
+enum class Operation { ReadAll, WriteAll };
+
+struct RunOutcome {
+    bool ok = false;
+    QString error;
+    double ms = 0;
+};
+
+class Bench
+{
+public:
+    Bench()
+    {
+        qApp->installEventFilter(&watch);
+        window.show();
+        QComboBox *channel = window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"));
+        channel->setCurrentIndex(channel->count() - 1);
+        settle(50);
+    }
+
+    void connectTo(const QString &host)
+    {
+        window.findChild<QLineEdit *>(QStringLiteral("deviceAddressEdit"))->setText(host);
+    }
+
+    RunOutcome run(Operation operation)
+    {
+        RunOutcome outcome;
+        catcher.clear();
+        QElapsedTimer clock;
+        watch.arm(&clock);
+        clock.start();
+        if (operation == Operation::ReadAll)
+            window.ReadData();
+        else
+            window.WriteData();
+        const qint64 slotNs = clock.nsecsElapsed();
+        const qint64 boxNs = watch.firstShownNs();
+        watch.arm(nullptr);
+
+        if (QGuiApplication::overrideCursor())
+            outcome.error = QStringLiteral("the busy cursor is still set");
+        else if (operation == Operation::ReadAll)
+            outcome.error = checkRead();
+        else
+            outcome.error = checkWrite(boxNs);
+        outcome.ok = outcome.error.isEmpty();
+        outcome.ms = (operation == Operation::WriteAll ? boxNs : slotNs) / 1e6;
+        settle(5);
+        return outcome;
+    }
+
+private:
+    QStringList formSnapshot() const
+    {
+        QStringList values;
+        for (const char *name : ParameterFields)
+            values << window.findChild<QLineEdit *>(QLatin1String(name))->text();
+        values << QString::number(window.findChild<QCheckBox *>(QStringLiteral("UseDHCPcheckBox"))->isChecked());
+        values << QString::number(window.findChild<QComboBox *>(QStringLiteral("PriorityComboBox"))->currentIndex());
+        return values;
+    }
+
+    QString checkRead()
+    {
+        if (!catcher.boxes().isEmpty())
+            return QStringLiteral("read-all showed \"%1\"").arg(catcher.boxes().first().text);
+        const QStringList values = formSnapshot();
+        for (int i = 0; i < int(sizeof ParameterFields / sizeof *ParameterFields); ++i) {
+            if (values.at(i).isEmpty())
+                return QStringLiteral("read-all left %1 empty").arg(QLatin1String(ParameterFields[i]));
+        }
+        if (values.last() == QLatin1String("-1"))
+            return QStringLiteral("read-all left the channel priority unselected");
+        // The unit holds the same values throughout (write-all sends back what was read), so
+        // every read must fill the form alike.
+        if (readForm.isEmpty())
+            readForm = values;
+        else if (values != readForm)
+            return QStringLiteral("read-all filled the form differently: %1").arg(values.join(QLatin1Char('|')));
+        return QString();
+    }
+
+    QString checkWrite(qint64 boxNs)
+    {
+        if (catcher.boxes().size() != 1)
+            return QStringLiteral("write-all showed %1 boxes: %2")
+                .arg(catcher.boxes().size())
+                .arg(catcher.texts().join(QStringLiteral(" / ")));
+        const MessageBoxCatcher::Box &box = catcher.boxes().first();
+        if (box.icon != QMessageBox::Information || box.text != SuccessText)
+            return QStringLiteral("write-all said \"%1\"").arg(box.text);
+        if (boxNs < 0)
+            return QStringLiteral("the success box was never shown");
+        return QString();
+    }
+
+    MainWindow window;
+    MessageBoxCatcher catcher;
+    BoxWatch watch;
+    QStringList readForm;
+};
+
+struct Series {
+    QVector<double> ms;
+    int failures = 0;
+    QString firstError;
+
+    void add(const RunOutcome &outcome)
+    {
+        if (outcome.ok) {
+            ms << outcome.ms;
+        } else {
+            ++failures;
+            if (firstError.isEmpty())
+                firstError = outcome.error;
+        }
+    }
+    QString failureNote() const
+    {
+        return failures ? QStringLiteral("; %1 FAILED: %2").arg(failures).arg(firstError) : QString();
+    }
+};
+
+struct PacedResult {
+    Series configurator;
+    Series bareClient;
+    int framesPerRun = 0;
+    qint64 requestBytes = 0;        // from the unit's request log
+    qint64 bytesOut = 0;            // counted by the relay, configurator to unit
+    qint64 bytesIn = 0;             // counted by the relay, unit to configurator
+    double viaRelayMs = 0;
+    QString error;
+};
+
+class RequestLog
+{
+public:
+    explicit RequestLog(const QString &path) : file(path) {}
+
+    // The frames the unit received since the last call.
+    bool takeNew(QList<QByteArray> *frames)
+    {
+        if (!file.isOpen() && !file.open(QIODevice::ReadOnly))
+            return false;
+        return BenchMath::parseFrameLog(file.readAll(), frames);
+    }
+
+private:
+    QFile file;
+};
+
+PacedResult measurePaced(Bench &bench, Operation operation, int runs, RequestLog &log,
+                         CountingRelay &relay)
+{
+    PacedResult result;
+    QList<QByteArray> frames;
+    log.takeNew(&frames);
+
+    bench.connectTo(UnitHost);
+    for (int i = 0; i < runs; ++i) {
+        RunOutcome outcome = bench.run(operation);
+        if (outcome.ok && !log.takeNew(&frames))
+            outcome = {false, QStringLiteral("unreadable request log"), 0};
+        if (outcome.ok && result.framesPerRun == 0) {
+            result.framesPerRun = frames.size();
+            result.requestBytes = BenchMath::totalBytes(frames);
+        } else if (outcome.ok && (frames.size() != result.framesPerRun
+                                  || BenchMath::totalBytes(frames) != result.requestBytes)) {
+            outcome = {false, QStringLiteral("the unit got %1 frames of %2 bytes, not %3 of %4")
+                                  .arg(frames.size()).arg(BenchMath::totalBytes(frames))
+                                  .arg(result.framesPerRun).arg(result.requestBytes), 0};
+        }
+        result.configurator.add(outcome);
+    }
+    const QList<QByteArray> requests = frames;
+
+    // The same operation once more through the relay, which counts both directions on the
+    // configurator's side of the line.
+    relay.resetCounts();
+    bench.connectTo(RelayHost);
+    const RunOutcome counted = bench.run(operation);
+    bench.connectTo(UnitHost);
+    log.takeNew(&frames);
+    if (!counted.ok)
+        result.error = QStringLiteral("counted run: ") + counted.error;
+    else if (!relay.waitUntilIdle(2000) || relay.connectionsSeen() != 1)
+        result.error = QStringLiteral("the relay saw %1 connections").arg(relay.connectionsSeen());
+    else if (relay.bytesToUnit() != result.requestBytes)
+        result.error = QStringLiteral("the relay counted %1 request bytes, the unit logged %2")
+                           .arg(relay.bytesToUnit()).arg(result.requestBytes);
+    result.bytesOut = relay.bytesToUnit();
+    result.bytesIn = relay.bytesFromUnit();
+    result.viaRelayMs = counted.ms;
+
+    for (int i = 0; i < runs && !requests.isEmpty(); ++i) {
+        const ReplayResult replay = replayRequests(UnitHost, Protocol::TcpPort, requests);
+        RunOutcome outcome{replay.ok, replay.error, replay.elapsedMs};
+        if (replay.ok && (replay.bytesSent != result.bytesOut || replay.bytesReceived != result.bytesIn))
+            outcome = {false, QStringLiteral("the bare client exchanged %1/%2 bytes")
+                                  .arg(replay.bytesSent).arg(replay.bytesReceived), 0};
+        result.bareClient.add(outcome);
+        settle(5);
+        log.takeNew(&frames);
+    }
+    return result;
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readAll().split(' ').mid(0, 3).join(' '));
+}
+
+QString target(bool met, const QString &limit)
+{
+    return limit + (met ? QStringLiteral(": met") : QStringLiteral(": MISSED"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tallyconf-bench"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Times read-all, write-all and the start-up of the configurator against the unit simulator\n"
+        "on 127.0.0.20 (and a counting relay on 127.0.0.21), and prints one table."));
+    parser.addHelpOption();
+    const QCommandLineOption runsOption(QStringLiteral("runs"),
+        QStringLiteral("Runs of each operation with an instant unit (default 50)."), QStringLiteral("N"), QStringLiteral("50"));
+    const QCommandLineOption pacedOption(QStringLiteral("paced-runs"),
+        QStringLiteral("Runs of each operation over the paced line (default 5)."), QStringLiteral("N"), QStringLiteral("5"));
+    const QCommandLineOption startupOption(QStringLiteral("startup-runs"),
+        QStringLiteral("Starts of the start-up probe (default 10)."), QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption simulatorOption(QStringLiteral("simulator"),
+        QStringLiteral("The unit-simulator program."), QStringLiteral("PATH"), QStringLiteral(TALLY_SIMULATOR_PATH));
+    const QCommandLineOption probeOption(QStringLiteral("probe"),
+        QStringLiteral("The tallyconf-startup-probe program."), QStringLiteral("PATH"), QStringLiteral(TALLY_PROBE_PATH));
+    parser.addOptions({runsOption, pacedOption, startupOption, simulatorOption, probeOption});
+    parser.process(app);
+
+    const int instantRuns = qMax(1, parser.value(runsOption).toInt());
+    const int pacedRuns = qMax(1, parser.value(pacedOption).toInt());
+    const int startupRuns = qMax(1, parser.value(startupOption).toInt());
+    const QString simulator = parser.value(simulatorOption);
+    const QString probe = parser.value(probeOption);
+
+    // The window keeps its defaults in the working directory; none of ours may leak in or out.
+    QTemporaryDir workDir;
+    if (!workDir.isValid() || !QDir::setCurrent(workDir.path())) {
+        out() << "cannot make a working directory\n";
+        return 2;
+    }
+    const QString unitListen = UnitHost + QLatin1Char(':') + QString::number(Protocol::TcpPort);
+
+    // Other work on the machine shows in every number here; say how busy it was.
+    const QString loadBefore = loadAverage();
+    Bench bench;
+    bench.connectTo(UnitHost);
+    UnitProcess unit(simulator);
+    QString error;
+
+    // Instant unit.
+    if (!unit.start({QStringLiteral("--listen"), unitListen}, &error)) {
+        out() << error << '\n';
+        return 2;
+    }
+    bench.run(Operation::ReadAll);      // first connection, first fonts: not what is measured
+    Series instantRead, instantWrite;
+    for (int i = 0; i < instantRuns; ++i)
+        instantRead.add(bench.run(Operation::ReadAll));
+    for (int i = 0; i < instantRuns; ++i)
+        instantWrite.add(bench.run(Operation::WriteAll));
+    unit.stop();
+
+    // Paced line.
+    const QString logPath = workDir.filePath(QStringLiteral("requests.log"));
+    if (!unit.start({QStringLiteral("--listen"), unitListen, QStringLiteral("--baud"), QString::number(PacedBaud),
+                     QStringLiteral("--log"), logPath}, &error)) {
+        out() << error << '\n';
+        return 2;
+    }
+    CountingRelay relay(QHostAddress(RelayHost), QHostAddress(UnitHost), Protocol::TcpPort);
+    if (!relay.start(&error)) {
+        out() << "counting relay: " << error << '\n';
+        return 2;
+    }
+    RequestLog log(logPath);
+    const PacedResult pacedRead = measurePaced(bench, Operation::ReadAll, pacedRuns, log, relay);
+    const PacedResult pacedWrite = measurePaced(bench, Operation::WriteAll, pacedRuns, log, relay);
+    unit.stop();
+
+    // Start-up.
+    QVector<double> toMain, toFirstPaint, toPainted, peakRss;
+    QString startupError;
+    for (int i = 0; i < startupRuns; ++i) {
+        const StartupRun run = runStartupProbe(probe);
+        if (!run.ok) {
+            startupError = run.error;
+            break;
+        }
+        toMain << run.toMainMs;
+        toFirstPaint << run.toFirstPaintMs;
+        toPainted << run.toPaintedMs;
+        peakRss << run.peakRssMb;
+    }
+
+    // The table.
+    out() << "tallyconf benchmark: " << TALLY_BUILD_TYPE << " build, Qt " << qVersion()
+          << ", platform " << QGuiApplication::platformName() << ", load average before "
+          << loadBefore << ", after " << loadAverage() << "\n\n";
+    out() << "| measurement | runs | result | target |\n|---|---|---|---|\n";
+
+    const BenchMath::Summary read = BenchMath::summarize(instantRead.ms);
+    out() << "| read-all, instant unit | " << read.count << " | median " << number(read.median, 2)
+          << " ms, max " << number(read.max, 2) << " ms" << instantRead.failureNote() << " | "
+          << target(read.count > 0 && read.median < 5, QStringLiteral("under 5 ms")) << " |\n";
+    const BenchMath::Summary write = BenchMath::summarize(instantWrite.ms);
+    out() << "| write-all, instant unit, to the success box | " << write.count << " | median "
+          << number(write.median, 2) << " ms, max " << number(write.max, 2) << " ms"
+          << instantWrite.failureNote() << " | - |\n";
+
+    bool allRan = instantRead.failures == 0 && instantWrite.failures == 0;
+    const auto pacedRow = [&](const char *name, const PacedResult &paced) {
+        const BenchMath::Summary measured = BenchMath::summarize(paced.configurator.ms);
+        const BenchMath::Summary bare = BenchMath::summarize(paced.bareClient.ms);
+        const double wire = BenchMath::wireMs(paced.bytesOut + paced.bytesIn, PacedBaud);
+        const double ratio = wire > 0 ? measured.median / wire : 0;
+        out() << "| " << name << ", " << PacedBaud << " baud 8N1 | " << measured.count << " | median "
+              << number(measured.median) << " ms (max " << number(measured.max) << "); on the line "
+              << paced.bytesOut << " B out in " << paced.framesPerRun << " frames + " << paced.bytesIn
+              << " B back = " << number(wire) << " ms; ratio " << number(ratio, 3)
+              << " (a bare client: " << number(wire > 0 ? bare.median / wire : 0, 3) << ")"
+              << paced.configurator.failureNote()
+              << (paced.error.isEmpty() ? QString() : QStringLiteral("; COUNT FAILED: ") + paced.error)
+              << " | " << target(measured.count > 0 && wire > 0 && ratio <= 1.02, QStringLiteral("ratio at most 1.02"))
+              << " |\n";
+        allRan = allRan && paced.configurator.failures == 0 && paced.error.isEmpty()
+            && paced.bareClient.failures == 0;
+    };
+    pacedRow("read-all", pacedRead);
+    pacedRow("write-all", pacedWrite);
+
+    const BenchMath::Summary painted = BenchMath::summarize(toPainted);
+    const BenchMath::Summary rss = BenchMath::summarize(peakRss);
+    const QString startupNote = startupError.isEmpty() ? QString() : QStringLiteral("; FAILED: ") + startupError;
+    out() << "| start-up to the first painted window | " << painted.count << " | median "
+          << number(painted.median) << " ms, max " << number(painted.max) << " ms" << startupNote << " | "
+          << target(painted.count > 0 && painted.median < 150, QStringLiteral("under 150 ms")) << " |\n";
+    out() << "| peak resident memory at start-up | " << rss.count << " | max " << number(rss.max)
+          << " MiB (median " << number(rss.median) << ") | "
+          << target(rss.count > 0 && rss.max < 50, QStringLiteral("under 50 MB")) << " |\n";
+    allRan = allRan && startupError.isEmpty();
+
+    out() << "\nDetails:\n";
+    const auto bareLine = [&](const char *name, const PacedResult &paced) {
+        const BenchMath::Summary bare = BenchMath::summarize(paced.bareClient.ms);
+        const BenchMath::Summary measured = BenchMath::summarize(paced.configurator.ms);
+        out() << "  " << name << " over the paced line: a bare client sending the same frames and reading "
+              << "the answers takes median " << number(bare.median) << " ms; the configurator takes "
+              << number(bare.median > 0 ? measured.median / bare.median : 0, 3) << " times that; "
+              << "through the counting relay " << number(paced.viaRelayMs) << " ms"
+              << paced.bareClient.failureNote() << "\n";
+    };
+    bareLine("read-all", pacedRead);
+    bareLine("write-all", pacedWrite);
+    const BenchMath::Summary main = BenchMath::summarize(toMain);
+    const BenchMath::Summary firstPaint = BenchMath::summarize(toFirstPaint);
+    out() << "  start-up (offscreen): process start to main() median " << number(main.median)
+          << " ms, to the window's first paint event " << number(firstPaint.median)
+          << " ms, to the painted window " << number(painted.median) << " ms\n";
+    out().flush();
+    return allRan ? 0 : 1;
+}
