@@ -291,6 +291,18 @@ PacedResult measurePaced(Bench &bench, Operation operation, int runs, RequestLog
     return result;
 }
 
+// The offscreen platform says this for every window it shows; it says nothing about the
+// configurator and would bury the table.
+QtMessageHandler standardHandler = nullptr;
+
+void quietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("propagateSizeHints")))
+        return;
+    if (standardHandler)
+        standardHandler(type, context, message);
+}
+
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
@@ -312,6 +324,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallyconf-bench"));
+    standardHandler = qInstallMessageHandler(quietOffscreenNotes);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -37,7 +37,9 @@ StartupRun runStartupProbe(const QString &probePath)
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Qt's warnings come along, so a probe that fails can say why.
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addclose(&actions, out[1]);
 
@@ -74,7 +76,8 @@ StartupRun runStartupProbe(const QString &probePath)
         waited = wait4(pid, &status, 0, &usage);
     } while (waited < 0 && errno == EINTR);
     if (waited != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        run.error = QStringLiteral("the probe did not end cleanly (status %1)").arg(status);
+        run.error = QStringLiteral("the probe did not end cleanly (status %1): %2")
+                        .arg(status).arg(QString::fromLocal8Bit(output).trimmed());
         return run;
     }
 
