@@ -1,0 +1,26 @@
+#ifndef FUZZENTRIES_H
+#define FUZZENTRIES_H
+
+#include <QByteArray>
+#include <QString>
+
+// One input in, one verdict out: an empty string when everything the code did with the input
+// holds up, otherwise what went wrong. The libFuzzer programs abort on a verdict; the replay
+// test runs the saved inputs through the same functions with the ordinary compiler.
+namespace FuzzEntry {
+
+// First byte: the operation (the six reads, the eight writes, the reset, both status
+// dialogues, both tests, the whole read-all sequence). Writes take their record from the next
+// bytes, the reset its kind from the next byte. The rest is what the unit sends back.
+QString link(const QByteArray &input);
+
+// First byte: which of the pure frame and record functions; the rest is its input.
+QString frame(const QByteArray &input);
+
+// First byte: what else to set up (fault lines, a JSON state, chunking). The simulated unit's
+// request parsing must not care how its input is chunked.
+QString unitEngine(const QByteArray &input);
+
+} // namespace FuzzEntry
+
+#endif // FUZZENTRIES_H
