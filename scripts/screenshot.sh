@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the real configurator in a virtual X display, on the "Ethernet"
+# channel to the unit simulator on 127.0.0.22, after a real mouse click on "Прочитать всё".
+# Only the window is saved, not the screen.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if [ "${1:-}" != "--inside-display" ]; then
+    scripts/deps.sh xvfb xauth xdotool imagemagick
+    build=${SCREENSHOT_BUILD_DIR:-build-bench}
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" --target tallyconf unit-simulator tallyconf-widget-geometry -j2 >/dev/null
+    mkdir -p docs
+    exec xvfb-run -a -s "-screen 0 1024x900x24" "$0" --inside-display "$root/$build"
+fi
+
+build=$2
+address=127.0.0.22
+output="$root/docs/screenshot.png"
+work=$(mktemp -d)
+simulator_pid=""
+app_pid=""
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
+    [ -n "$simulator_pid" ] && kill "$simulator_pid" 2>/dev/null && wait "$simulator_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "screenshot: $*" >&2
+    exit 1
+}
+
+# Waits up to ten seconds for a command to succeed.
+wait_for() {
+    for _ in $(seq 100); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The channel is stored by position: the serial ports Qt lists here, then "Ethernet".
+ethernet_index=$("$build/tools/unit-simulator/unit-simulator" --serial-port-count)
+printf '[General]\nportNumber=%s\ndeviceAddress=%s\n' "$ethernet_index" "$address" > "$work/tallyconf.ini"
+
+"$build/tools/unit-simulator/unit-simulator" --listen "$address:20107" --log "$work/requests.log" \
+    > "$work/simulator.out" 2>&1 &
+simulator_pid=$!
+wait_for grep -q listening "$work/simulator.out" || fail "the unit simulator did not start: $(cat "$work/simulator.out")"
+
+# Where the button sits in the window, from the same window shown the same way on this display.
+read -r want_width want_height x y width height < <(cd "$work" && "$build/tools/screenshot/tallyconf-widget-geometry" pushButtonRead)
+
+(cd "$work" && exec "$build/app/tallyconf") &
+app_pid=$!
+window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$app_pid" | head -n1) || true
+[ -n "$window" ] || fail "the configurator's window did not appear"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+[ "$WIDTH" = "$want_width" ] && [ "$HEIGHT" = "$want_height" ] \
+    || fail "the window is ${WIDTH}x$HEIGHT, the button was measured in ${want_width}x$want_height"
+sleep 0.5
+
+xdotool mousemove --window "$window" $((x + width / 2)) $((y + height / 2)) click 1
+six_requests() { [ "$(wc -l < "$work/requests.log" 2>/dev/null || echo 0)" -ge 6 ]; }
+wait_for six_requests || fail "the click on \"Прочитать всё\" did not reach the unit"
+# Away from the button, so it is not drawn hovered; then give the form time to repaint.
+xdotool mousemove 1020 896
+sleep 1
+
+windows=$(xdotool search --onlyvisible --pid "$app_pid" | wc -l)
+[ "$windows" -eq 1 ] || fail "the configurator shows $windows windows (an error box?)"
+
+import -window "$window" "$work/window.png"
+convert "$work/window.png" -strip -colors 256 "PNG8:$output"
+echo "saved $output ($(stat -c %s "$output") bytes), window ${WIDTH}x$HEIGHT"
