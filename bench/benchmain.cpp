@@ -1,4 +1,4 @@
-// Measures the configurator's read-all and write-all against the unit simulator, once with an
+// Measures the configurator's read-all and write-all against the unit simulator, once with a
 // unit that answers at once and once over a line paced like the real 9600-baud one, and the time
 // and memory the program needs to show its window. Prints one table.
 
@@ -7,27 +7,16 @@
 #include "rawreplay.h"
 #include "startuprun.h"
 #include "unitprocess.h"
+#include "windowrunner.h"
 
-#include "mainwindow.h"
-#include "messageboxcatcher.h"
 #include "protocol.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEvent>
-#include <QEventLoop>
 #include <QFile>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QTimer>
-
-#include <functional>
 
 using BenchMath::number;
 
@@ -36,155 +25,12 @@ namespace {
 const QString UnitHost = QStringLiteral("127.0.0.20");
 const QString RelayHost = QStringLiteral("127.0.0.21");
 constexpr int PacedBaud = 9600;
-const QString SuccessText = QStringLiteral("Параметры успешно записаны");
-
-const char *const ParameterFields[] = {
-    "FullTimeoutEdit", "CommandTimeoutEdit", "RetryTimeoutEdit", "ServerTokenEdit", "IPsrvEdit",
-    "URLaddrEdit", "PortEdit", "APNEdit", "LoginEdit", "PasswordEdit", "BalanceCodeEdit",
-    "EthMACEdit", "EthIPEdit", "EthMaskEdit", "GatewayEdit", "DNSaddrEdit", "CashDeskIDEdit",
-};
 
 QTextStream &out()
 {
     static QTextStream stream(stdout);
     return stream;
 }
-
-// Lets the window repaint and the unit notice the hang-up between two runs, as the seconds
-// between two clicks of an engineer would; none of it is timed.
-void settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Notes when the first message box of a run appears: for write-all that is the moment the
-// engineer learns the outcome, while the box itself then waits for a click.
-class BoxWatch : public QObject
-{
-public:
-    void arm(const QElapsedTimer *runClock)
-    {
-        clock = runClock;
-        shownNs = -1;
-    }
-    qint64 firstShownNs() const { return shownNs; }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show && shownNs < 0 && clock && qobject_cast<QMessageBox *>(watched))
-            shownNs = clock->nsecsElapsed();
-        return false;
-    }
-
-private:
-    const QElapsedTimer *clock = nullptr;
-    qint64 shownNs = -1;
-};
-
-enum class Operation { ReadAll, WriteAll };
-
-struct RunOutcome {
-    bool ok = false;
-    QString error;
-    double ms = 0;
-};
-
-class Bench
-{
-public:
-    Bench()
-    {
-        qApp->installEventFilter(&watch);
-        window.show();
-        QComboBox *channel = window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"));
-        channel->setCurrentIndex(channel->count() - 1);
-        settle(50);
-    }
-
-    void connectTo(const QString &host)
-    {
-        window.findChild<QLineEdit *>(QStringLiteral("deviceAddressEdit"))->setText(host);
-    }
-
-    RunOutcome run(Operation operation)
-    {
-        RunOutcome outcome;
-        catcher.clear();
-        QElapsedTimer clock;
-        watch.arm(&clock);
-        clock.start();
-        if (operation == Operation::ReadAll)
-            window.ReadData();
-        else
-            window.WriteData();
-        const qint64 slotNs = clock.nsecsElapsed();
-        const qint64 boxNs = watch.firstShownNs();
-        watch.arm(nullptr);
-
-        if (QGuiApplication::overrideCursor())
-            outcome.error = QStringLiteral("the busy cursor is still set");
-        else if (operation == Operation::ReadAll)
-            outcome.error = checkRead();
-        else
-            outcome.error = checkWrite(boxNs);
-        outcome.ok = outcome.error.isEmpty();
-        outcome.ms = (operation == Operation::WriteAll ? boxNs : slotNs) / 1e6;
-        settle(5);
-        return outcome;
-    }
-
-private:
-    QStringList formSnapshot() const
-    {
-        QStringList values;
-        for (const char *name : ParameterFields)
-            values << window.findChild<QLineEdit *>(QLatin1String(name))->text();
-        values << QString::number(window.findChild<QCheckBox *>(QStringLiteral("UseDHCPcheckBox"))->isChecked());
-        values << QString::number(window.findChild<QComboBox *>(QStringLiteral("PriorityComboBox"))->currentIndex());
-        return values;
-    }
-
-    QString checkRead()
-    {
-        if (!catcher.boxes().isEmpty())
-            return QStringLiteral("read-all showed \"%1\"").arg(catcher.boxes().first().text);
-        const QStringList values = formSnapshot();
-        for (int i = 0; i < int(sizeof ParameterFields / sizeof *ParameterFields); ++i) {
-            if (values.at(i).isEmpty())
-                return QStringLiteral("read-all left %1 empty").arg(QLatin1String(ParameterFields[i]));
-        }
-        if (values.last() == QLatin1String("-1"))
-            return QStringLiteral("read-all left the channel priority unselected");
-        // The unit holds the same values throughout (write-all sends back what was read), so
-        // every read must fill the form alike.
-        if (readForm.isEmpty())
-            readForm = values;
-        else if (values != readForm)
-            return QStringLiteral("read-all filled the form differently: %1").arg(values.join(QLatin1Char('|')));
-        return QString();
-    }
-
-    QString checkWrite(qint64 boxNs)
-    {
-        if (catcher.boxes().size() != 1)
-            return QStringLiteral("write-all showed %1 boxes: %2")
-                .arg(catcher.boxes().size())
-                .arg(catcher.texts().join(QStringLiteral(" / ")));
-        const MessageBoxCatcher::Box &box = catcher.boxes().first();
-        if (box.icon != QMessageBox::Information || box.text != SuccessText)
-            return QStringLiteral("write-all said \"%1\"").arg(box.text);
-        if (boxNs < 0)
-            return QStringLiteral("the success box was never shown");
-        return QString();
-    }
-
-    MainWindow window;
-    MessageBoxCatcher catcher;
-    BoxWatch watch;
-    QStringList readForm;
-};
 
 struct Series {
     QVector<double> ms;
@@ -235,7 +81,7 @@ private:
     QFile file;
 };
 
-PacedResult measurePaced(Bench &bench, Operation operation, int runs, RequestLog &log,
+PacedResult measurePaced(WindowRunner &bench, Operation operation, int runs, RequestLog &log,
                          CountingRelay &relay)
 {
     PacedResult result;
@@ -285,7 +131,7 @@ PacedResult measurePaced(Bench &bench, Operation operation, int runs, RequestLog
             outcome = {false, QStringLiteral("the bare client exchanged %1/%2 bytes")
                                   .arg(replay.bytesSent).arg(replay.bytesReceived), 0};
         result.bareClient.add(outcome);
-        settle(5);
+        WindowRunner::settle(5);
         log.takeNew(&frames);
     }
     return result;
@@ -360,7 +206,7 @@ int main(int argc, char *argv[])
 
     // Other work on the machine shows in every number here; say how busy it was.
     const QString loadBefore = loadAverage();
-    Bench bench;
+    WindowRunner bench;
     bench.connectTo(UnitHost);
     UnitProcess unit(simulator);
     QString error;

@@ -41,8 +41,8 @@ public:
 #if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
         connect(unit, &QAbstractSocket::errorOccurred, this, &RelayPair::unitFailed);
 #else
-        connect(unit, QOverload<QAbstractSocket::SocketError>::of(&QAbstractSocket::error), this,
-                &RelayPair::unitFailed);
+        connect(unit, static_cast<void (QAbstractSocket::*)(QAbstractSocket::SocketError)>(&QAbstractSocket::error),
+                this, &RelayPair::unitFailed);
 #endif
         unit->connectToHost(relay->unitAddress, relay->port);
     }

@@ -40,7 +40,7 @@ ReplayResult replayRequests(const QString &host, quint16 port, const QList<QByte
         if (!readExactly(socket, 1, &answer) || answer.at(0) != Ack
             || !readExactly(socket, 2, &answer) || answer.at(1) != Stx
             || !readExactly(socket, quint8(answer.at(2)) + 1, &answer)) {
-            result.error = QStringLiteral("no whole answer to %1").arg(QString::fromLatin1(request.toHex(' ')));
+            result.error = QStringLiteral("no whole answer to %1").arg(QString::fromLatin1(request.toHex()));
             return result;
         }
         result.bytesReceived += answer.size();

@@ -1,17 +1,22 @@
 #include "benchmath.h"
 #include "countingrelay.h"
+#include "rawreplay.h"
 #include "simulatorfixture.h"
 #include "startuprun.h"
 #include "testmain.h"
+#include "unitprocess.h"
+#include "windowrunner.h"
 
 #include <QTcpSocket>
 
 Q_DECLARE_METATYPE(QVector<double>)
+Q_DECLARE_METATYPE(Operation)
 
 namespace {
 
 const QString UnitHost = QStringLiteral("127.0.0.30");
 const QString RelayHost = QStringLiteral("127.0.0.31");
+const QString ProcessHost = QStringLiteral("127.0.0.32");
 constexpr quint16 Port = 20107;
 
 QByteArray hex(const char *text)
@@ -47,6 +52,16 @@ private slots:
     void relayCountsBothDirections();
     void relayIsIdleOnlyOnceTheConfiguratorHangsUp();
     void probeReportsAPaintedWindow();
+    void probeThatCannotStart();
+
+    void runnerJudgesTheOutcome_data();
+    void runnerJudgesTheOutcome();
+    void runnerNoticesAReadThatFillsTheFormDifferently();
+
+    void bareClientReplay_data();
+    void bareClientReplay();
+
+    void unitProcessStartsAndReportsWhyNot();
 };
 
 void TestBenchSupport::summary_data()
@@ -221,6 +236,134 @@ void TestBenchSupport::probeReportsAPaintedWindow()
     QVERIFY(run.toPaintedMs < 10000);
     // A Qt widgets program cannot fit in a megabyte; zero would mean the child's usage was lost.
     QVERIFY2(run.peakRssMb > 1, qPrintable(QString::number(run.peakRssMb)));
+}
+
+void TestBenchSupport::probeThatCannotStart()
+{
+    const StartupRun run = runStartupProbe(QStringLiteral("/nonexistent/tallyconf-startup-probe"));
+    QVERIFY(!run.ok);
+    QVERIFY2(run.error.contains(QLatin1String("/nonexistent/tallyconf-startup-probe")), qPrintable(run.error));
+}
+
+void TestBenchSupport::runnerJudgesTheOutcome_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("read-all, healthy unit") << Operation::ReadAll << QString() << QString();
+    QTest::newRow("read-all, cash-register state refused")
+        << Operation::ReadAll << QStringLiteral("nak@07/04") << QStringLiteral("Не удается прочитать состояние ККМ");
+    QTest::newRow("read-all, GPRS group garbled")
+        << Operation::ReadAll << QStringLiteral("badsum@07/08") << QStringLiteral("Не удается прочитать настройки GPRS");
+    QTest::newRow("write-all, healthy unit") << Operation::WriteAll << QString() << QString();
+    QTest::newRow("write-all, token refused")
+        << Operation::WriteAll << QStringLiteral("result=01@61") << QStringLiteral("Не удается записать токен");
+    QTest::newRow("write-all, last group refused")
+        << Operation::WriteAll << QStringLiteral("nak@64") << QStringLiteral("Не удается записать ID ККМ");
+}
+
+void TestBenchSupport::runnerJudgesTheOutcome()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QString, fault);
+    QFETCH(QString, error);
+
+    SimulatorFixture unit(UnitHost);
+    QVERIFY(unit.isListening());
+    WindowRunner runner;
+    runner.connectTo(UnitHost);
+    // Write-all sends what the form holds: fill it from the unit first.
+    if (operation == Operation::WriteAll)
+        QVERIFY2(runner.run(Operation::ReadAll).ok, "the read that fills the form failed");
+    if (!fault.isEmpty())
+        QVERIFY(unit.addFault(fault));
+    unit.clearRequests();
+
+    const RunOutcome outcome = runner.run(operation);
+    QCOMPARE(outcome.ok, error.isEmpty());
+    QVERIFY2(outcome.error.contains(error), qPrintable(outcome.error));
+    if (outcome.ok) {
+        QVERIFY(outcome.ms > 0);
+        QCOMPARE(unit.requests().size(), operation == Operation::ReadAll ? 6 : 8);
+    }
+}
+
+void TestBenchSupport::runnerNoticesAReadThatFillsTheFormDifferently()
+{
+    SimulatorFixture unit(UnitHost);
+    QVERIFY(unit.isListening());
+    WindowRunner runner;
+    runner.connectTo(UnitHost);
+    QVERIFY(runner.run(Operation::ReadAll).ok);
+    QVERIFY(runner.run(Operation::ReadAll).ok);
+
+    unit.setGroup(6, hex("00d007f4013c00"));
+    const RunOutcome outcome = runner.run(Operation::ReadAll);
+    QVERIFY(!outcome.ok);
+    QVERIFY2(outcome.error.contains(QLatin1String("2000")), qPrintable(outcome.error));
+}
+
+void TestBenchSupport::bareClientReplay_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<qint64>("received");
+
+    QTest::newRow("time-outs and priority") << QString() << true << qint64(11 + 6);
+    QTest::newRow("refused") << QStringLiteral("nak@07/0a") << false << qint64(0);
+    QTest::newRow("wrong first byte") << QStringLiteral("badstx@07/0a") << false << qint64(0);
+}
+
+void TestBenchSupport::bareClientReplay()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, ok);
+    QFETCH(qint64, received);
+
+    SimulatorFixture unit(UnitHost);
+    QVERIFY(unit.isListening());
+    unit.setGroup(6, hex("00e803f4013c00"));
+    unit.setGroup(10, hex("0002"));
+    if (!fault.isEmpty())
+        QVERIFY(unit.addFault(fault));
+
+    const ReplayResult replay = replayRequests(UnitHost, Port, {hex("0202070603"), hex("0202070a0f")});
+    QCOMPARE(replay.ok, ok);
+    if (ok) {
+        QCOMPARE(replay.bytesSent, qint64(10));
+        QCOMPARE(replay.bytesReceived, received);
+        QVERIFY(replay.elapsedMs > 0);
+    } else {
+        QVERIFY2(replay.error.contains(QLatin1String("0202070a0f")),
+                 qPrintable(replay.error));
+    }
+}
+
+void TestBenchSupport::unitProcessStartsAndReportsWhyNot()
+{
+    const QStringList listen{QStringLiteral("--listen"), ProcessHost + QStringLiteral(":20107")};
+    QString error;
+    UnitProcess missing(QStringLiteral("/nonexistent/unit-simulator"));
+    QVERIFY(!missing.start(listen, &error));
+    QVERIFY2(error.contains(QLatin1String("/nonexistent/unit-simulator")), qPrintable(error));
+
+    UnitProcess first(QStringLiteral(TALLY_SIMULATOR_PATH));
+    QVERIFY2(first.start(listen, &error), qPrintable(error));
+    QTcpSocket client;
+    client.connectToHost(ProcessHost, Port);
+    QVERIFY(client.waitForConnected(2000));
+    client.abort();
+
+    // The address is taken: the second one must say so rather than pass for started.
+    UnitProcess second(QStringLiteral(TALLY_SIMULATOR_PATH));
+    error.clear();
+    QVERIFY(!second.start(listen, &error));
+    QVERIFY2(error.contains(QLatin1String("listen")), qPrintable(error));
+
+    first.stop();
+    client.connectToHost(ProcessHost, Port);
+    QVERIFY(!client.waitForConnected(1000));
 }
 
 TALLY_TEST_MAIN(TestBenchSupport)
