@@ -3,6 +3,7 @@
 #include "protocol.h"
 #include "unitengine.h"
 
+#include <QThread>
 #include <QTimer>
 
 #include <limits>
@@ -53,9 +54,9 @@ void LineChannel::receive(const QByteArray &bytes)
     for (char byte : bytes) {
         if (inbound.size() >= MaxInboundBytes)
             break;
-        // A byte has arrived when it is here and, on a paced line, when the one before it has
-        // had the time to cross.
-        const qint64 due = qMax(now, inboundLastNs + byteNs);
+        // On a paced line a byte has arrived once it has crossed: its ten bit-times after it was
+        // sent, or after the byte before it finished crossing, whichever is later.
+        const qint64 due = qMax(now, inboundLastNs) + byteNs;
         inbound.push_back(TimedByte{due, byte});
         inboundLastNs = due;
     }
@@ -88,37 +89,50 @@ void LineChannel::scheduleOutbound(const QByteArray &bytes, int delayMs, qint64 
 
 void LineChannel::pump()
 {
-    const qint64 now = clock.nsecsElapsed();
+    for (;;) {
+        const qint64 now = clock.nsecsElapsed();
 
-    QByteArray arrived;
-    while (!inbound.empty() && inbound.front().dueNs <= now) {
-        arrived.append(inbound.front().byte);
-        inbound.pop_front();
-    }
-    if (!arrived.isEmpty()) {
-        for (const UnitAction &action : engine->feed(arrived, id))
-            scheduleOutbound(action.bytes, action.delayMs, now);
-        if (engine->hasPartialInput(id))
-            quietTimer->start();
-        else
-            quietTimer->stop();
-    }
+        QByteArray arrived;
+        qint64 arrivedAt = now;
+        while (!inbound.empty() && inbound.front().dueNs <= now) {
+            arrived.append(inbound.front().byte);
+            arrivedAt = inbound.front().dueNs;
+            inbound.pop_front();
+        }
+        if (!arrived.isEmpty()) {
+            // The answer is timed from when the request finished crossing the line, not from
+            // when this timer happened to wake up.
+            for (const UnitAction &action : engine->feed(arrived, id))
+                scheduleOutbound(action.bytes, action.delayMs, byteNs > 0 ? arrivedAt : now);
+            if (engine->hasPartialInput(id))
+                quietTimer->start();
+            else
+                quietTimer->stop();
+        }
 
-    QByteArray leaving;
-    while (!outbound.empty() && outbound.front().dueNs <= now) {
-        leaving.append(outbound.front().byte);
-        outbound.pop_front();
-    }
-    if (!leaving.isEmpty() && sink)
-        sink(leaving);
+        QByteArray leaving;
+        while (!outbound.empty() && outbound.front().dueNs <= now) {
+            leaving.append(outbound.front().byte);
+            outbound.pop_front();
+        }
+        if (!leaving.isEmpty() && sink)
+            sink(leaving);
 
-    qint64 next = std::numeric_limits<qint64>::max();
-    if (!inbound.empty())
-        next = inbound.front().dueNs;
-    if (!outbound.empty())
-        next = qMin(next, outbound.front().dueNs);
-    if (next != std::numeric_limits<qint64>::max()) {
-        const qint64 waitNs = qMax<qint64>(0, next - clock.nsecsElapsed());
-        pumpTimer->start(int((waitNs + NsPerMs - 1) / NsPerMs));
+        qint64 next = std::numeric_limits<qint64>::max();
+        if (!inbound.empty())
+            next = inbound.front().dueNs;
+        if (!outbound.empty())
+            next = qMin(next, outbound.front().dueNs);
+        if (next == std::numeric_limits<qint64>::max())
+            return;
+        const qint64 waitNs = next - clock.nsecsElapsed();
+        if (waitNs >= NsPerMs) {
+            // Timers count whole milliseconds: wake up early rather than late and wait out the
+            // rest of the byte here.
+            pumpTimer->start(int(waitNs / NsPerMs));
+            return;
+        }
+        if (waitNs > 0)
+            QThread::usleep(static_cast<unsigned long>((waitNs + 999) / 1000));
     }
 }
