@@ -13,6 +13,17 @@
 
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define FUZZ_WITH_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FUZZ_WITH_LSAN 1
+#endif
+#endif
+#ifdef FUZZ_WITH_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace FuzzEntry {
 
 namespace {
@@ -676,6 +687,18 @@ constexpr quint8 WithScript = 0x04;     // run the configurator's usual requests
 constexpr int MaxFaultLines = 16;
 constexpr int MaxChunks = 16;
 
+// Allocations made while one of these lives are not reported as leaks.
+struct LeaksIgnored
+{
+#ifdef FUZZ_WITH_LSAN
+    LeaksIgnored() { __lsan_disable(); }
+    ~LeaksIgnored() { __lsan_enable(); }
+#else
+    LeaksIgnored() {}
+#endif
+    Q_DISABLE_COPY(LeaksIgnored)
+};
+
 // The bytes up to the next zero byte (which is dropped), or all that is left.
 QByteArray section(const QByteArray &input, int &pos)
 {
@@ -789,7 +812,16 @@ QString unitEngine(const QByteArray &input)
     if (flags & WithState) {
         QString error;
         UnitState loaded;
-        if (!UnitState::fromJson(section(input, pos), &loaded, &error)) {
+        bool loadedOk = false;
+        {
+            // Qt 5.15's JSON parser leaks the first value of a key that appears twice in one
+            // object when that value is an array or an object. Not ours to free; the state
+            // reader's own allocations are all owned values, and its leaks would still show in
+            // the sanitizer run of the ordinary tests.
+            LeaksIgnored qtJsonParser;
+            loadedOk = UnitState::fromJson(section(input, pos), &loaded, &error);
+        }
+        if (!loadedOk) {
             if (error.isEmpty())
                 return QStringLiteral("state refused without a reason");
         } else {
