@@ -1,11 +1,42 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test. Installs what a fresh Debian 12 machine lacks first.
+# Builds everything and runs every test: the Qt Test suite, the same suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each fuzzer. Installs what a
+# fresh Debian 12 machine lacks first.
+#
+# Usage: scripts/test.sh            everything (about 10 minutes on two cores)
+#        scripts/test.sh --quick    the ordinary build and suite only
+# FUZZ_SECONDS sets how long each fuzzer runs (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+quick=false
+[ "${1:-}" = "--quick" ] && quick=true
+
 scripts/deps.sh
+
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j2
+ctest --test-dir "$build" --output-on-failure -j2 | tee "$logs/suite"
+
+if ! $quick; then
+    echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+    scripts/sanitize.sh | tee "$logs/sanitized"
+    echo "== Fuzzers"
+    scripts/fuzz.sh "${FUZZ_SECONDS:-60}" | tee "$logs/fuzz"
+fi
+
+# One closing line for the whole run: test programs of both suites, and fuzzers that ran clean.
+passed=0
+for log in "$logs"/suite "$logs"/sanitized; do
+    [ -f "$log" ] || continue
+    count=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
+    passed=$((passed + ${count:-0}))
+done
+if [ -f "$logs/fuzz" ]; then
+    passed=$((passed + $(grep -c '^== fuzz_' "$logs/fuzz")))
+fi
+echo "all: $passed passed, 0 failed"
