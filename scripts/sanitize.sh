@@ -20,11 +20,12 @@ packages=()
 scripts/deps.sh "${packages[@]}"
 
 # The compiler is fixed when a build folder is first configured; start afresh if it changed.
-if [ -f "$build/CMakeCache.txt" ] \
-        && ! grep -q "^CMAKE_CXX_COMPILER:[A-Z]*=.*$cxx\$" "$build/CMakeCache.txt"; then
+compiler=$(command -v "$cxx") || { echo "no compiler $cxx" >&2; exit 2; }
+if [ -f "$build/CMakeCache.txt" ] && [ "$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' \
+        "$build/CMakeCache.txt")" != "$compiler" ]; then
     rm -rf "$build"
 fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER="$cxx" \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER="$compiler" \
     -DTALLYCONF_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
 
