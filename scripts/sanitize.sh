@@ -31,8 +31,8 @@ cmake --build "$build" -j2
 
 rm -rf "$logs"
 mkdir -p "$logs"
-export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:log_path=$logs/asan"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan"
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:log_path=$logs/report"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$logs/report"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 
 status=0
