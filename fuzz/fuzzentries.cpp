@@ -708,21 +708,21 @@ QByteArray section(const QByteArray &input, int &pos)
     return bytes;
 }
 
-QString checkFault(const QString &spec)
+QString checkFault(const QString &line)
 {
     UnitFault fault;
     QString error;
-    if (!UnitFault::parse(spec, &fault, &error))
-        return error.isEmpty() ? QStringLiteral("fault \"%1\" refused without a reason").arg(spec)
+    if (!UnitFault::parse(line, &fault, &error))
+        return error.isEmpty() ? QStringLiteral("fault \"%1\" refused without a reason").arg(line)
                                : QString();
     UnitFault again;
     if (!UnitFault::parse(fault.toString(), &again, &error))
         return QStringLiteral("fault \"%1\" prints as \"%2\", which is refused: %3")
-            .arg(spec, fault.toString(), error);
+            .arg(line, fault.toString(), error);
     if (again.kind != fault.kind || again.value != fault.value || again.command != fault.command
         || again.argument != fault.argument)
         return QStringLiteral("fault \"%1\" prints as \"%2\", which reads differently")
-            .arg(spec, fault.toString());
+            .arg(line, fault.toString());
     return QString();
 }
 
@@ -837,12 +837,12 @@ QString unitEngine(const QByteArray &input)
     if (flags & WithFaults) {
         const QList<QByteArray> lines = section(input, pos).split('\n');
         for (int i = 0; i < qMin(lines.size(), MaxFaultLines); ++i) {
-            const QString spec = QString::fromLatin1(lines.at(i));
-            const QString fault = checkFault(spec);
-            if (!fault.isEmpty())
-                return fault;
-            whole.addFault(spec);
-            chunked.addFault(spec);
+            const QString line = QString::fromLatin1(lines.at(i));
+            const QString problem = checkFault(line);
+            if (!problem.isEmpty())
+                return problem;
+            whole.addFault(line);
+            chunked.addFault(line);
         }
     }
 
