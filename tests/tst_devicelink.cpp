@@ -45,53 +45,35 @@ struct Outcome {
     int value = -2;
 };
 
+// A read into a record filled with 0xCC first, so bytes the read did not touch stand out.
+template <typename Record>
+Outcome readInto(DeviceLink &link, bool (DeviceLink::*read)(Record &))
+{
+    Record record;
+    std::memset(&record, 0xCC, sizeof record);
+    Outcome out;
+    out.ok = (link.*read)(record);
+    out.record = bytesOf(record);
+    return out;
+}
+
 // The records every write sends: the values of the documented byte examples.
 Outcome perform(DeviceLink &link, Operation operation)
 {
     Outcome out;
     switch (operation) {
-    case ReadCashDeskState: {
-        CashDeskState r;
-        std::memset(&r, 0xCC, sizeof r);
-        out.ok = link.readCashDeskState(r);
-        out.record = bytesOf(r);
-        break;
-    }
-    case ReadTimeouts: {
-        TimeoutSettings r;
-        std::memset(&r, 0xCC, sizeof r);
-        out.ok = link.readTimeouts(r);
-        out.record = bytesOf(r);
-        break;
-    }
-    case ReadServerAddress: {
-        ServerAddress r;
-        std::memset(&r, 0xCC, sizeof r);
-        out.ok = link.readServerAddress(r);
-        out.record = bytesOf(r);
-        break;
-    }
-    case ReadGprs: {
-        GprsSettings r;
-        std::memset(&r, 0xCC, sizeof r);
-        out.ok = link.readGprsSettings(r);
-        out.record = bytesOf(r);
-        break;
-    }
-    case ReadEthernet: {
-        EthernetSettings r;
-        std::memset(&r, 0xCC, sizeof r);
-        out.ok = link.readEthernetSettings(r);
-        out.record = bytesOf(r);
-        break;
-    }
-    case ReadPriority: {
-        ChannelPriority r;
-        std::memset(&r, 0xCC, sizeof r);
-        out.ok = link.readChannelPriority(r);
-        out.record = bytesOf(r);
-        break;
-    }
+    case ReadCashDeskState:
+        return readInto(link, &DeviceLink::readCashDeskState);
+    case ReadTimeouts:
+        return readInto(link, &DeviceLink::readTimeouts);
+    case ReadServerAddress:
+        return readInto(link, &DeviceLink::readServerAddress);
+    case ReadGprs:
+        return readInto(link, &DeviceLink::readGprsSettings);
+    case ReadEthernet:
+        return readInto(link, &DeviceLink::readEthernetSettings);
+    case ReadPriority:
+        return readInto(link, &DeviceLink::readChannelPriority);
     case WriteTimeouts: {
         TimeoutSettings r = {};
         setLe16(r.fullTimeout, 1000);
