@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
-#include "fieldtext.h"
-#include "protocol.h"
+#include "unitsession.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -123,30 +122,82 @@ bool MainWindow::openSelectedChannel()
     return false;
 }
 
+namespace {
+
+// The form's parameter fields by their keys in the profile (and in tallyconf.ini).
+struct TextField {
+    const char *key;
+    QLineEdit *Ui::MainWindowForm::*edit;
+};
+
+const TextField textFields[] = {
+    {"FullTimeout", &Ui::MainWindowForm::FullTimeoutEdit},
+    {"CommandTimeout", &Ui::MainWindowForm::CommandTimeoutEdit},
+    {"RetryTimeout", &Ui::MainWindowForm::RetryTimeoutEdit},
+    {"ServerToken", &Ui::MainWindowForm::ServerTokenEdit},
+    {"IPsrv", &Ui::MainWindowForm::IPsrvEdit},
+    {"URLaddr", &Ui::MainWindowForm::URLaddrEdit},
+    {"Port", &Ui::MainWindowForm::PortEdit},
+    {"APN", &Ui::MainWindowForm::APNEdit},
+    {"Login", &Ui::MainWindowForm::LoginEdit},
+    {"Password", &Ui::MainWindowForm::PasswordEdit},
+    {"BalanceCode", &Ui::MainWindowForm::BalanceCodeEdit},
+    {"EthMAC", &Ui::MainWindowForm::EthMACEdit},
+    {"EthIP", &Ui::MainWindowForm::EthIPEdit},
+    {"EthMask", &Ui::MainWindowForm::EthMaskEdit},
+    {"Gateway", &Ui::MainWindowForm::GatewayEdit},
+    {"DNSaddr", &Ui::MainWindowForm::DNSaddrEdit},
+    {"CashDeskID", &Ui::MainWindowForm::CashDeskIDEdit},
+};
+
+const QString useDhcpKey = QStringLiteral("UseDHCP");
+const QString priorityKey = QStringLiteral("Priority");
+
+} // namespace
+
 void MainWindow::clearForm()
 {
-    for (QLineEdit *edit : {form->FullTimeoutEdit, form->CommandTimeoutEdit, form->RetryTimeoutEdit,
-                            form->ServerTokenEdit, form->IPsrvEdit, form->URLaddrEdit, form->PortEdit,
-                            form->APNEdit, form->LoginEdit, form->PasswordEdit, form->BalanceCodeEdit,
-                            form->EthMACEdit, form->EthIPEdit, form->EthMaskEdit, form->GatewayEdit,
-                            form->DNSaddrEdit})
-        edit->setText(QString());
+    for (const TextField &field : textFields)
+        (form->*field.edit)->setText(QString());
     form->UseDHCPcheckBox->setChecked(false);
     form->PriorityComboBox->setCurrentIndex(-1);
-    form->CashDeskIDEdit->setText(QString());
     form->resetComboBox->setCurrentIndex(-1);
 }
 
-// Text of a fixed, zero-padded string slot of a record: UTF-8 up to the first NUL, never past the slot.
-static QString slotText(const quint8 *slot, int size)
+Profile MainWindow::formProfile() const
 {
-    const char *text = reinterpret_cast<const char *>(slot);
-    return QString::fromUtf8(text, int(qstrnlen(text, uint(size))));
+    Profile values;
+    for (const TextField &field : textFields)
+        values.setValue(QLatin1String(field.key), (form->*field.edit)->text());
+    values.setValue(useDhcpKey, form->UseDHCPcheckBox->isChecked() ? QStringLiteral("true")
+                                                                   : QStringLiteral("false"));
+    values.setValue(priorityKey, QString::number(form->PriorityComboBox->currentIndex()));
+    return values;
 }
 
-static QString ipText(const quint8 *address)
+void MainWindow::showValues(const Profile &values, const QStringList &keys)
 {
-    return bytesToText(address, 4, QLatin1Char('.'), 10);
+    for (const QString &key : keys) {
+        if (key == useDhcpKey)
+            form->UseDHCPcheckBox->setChecked(values.useDhcp());
+        else if (key == priorityKey)
+            form->PriorityComboBox->setCurrentIndex(values.priority());
+        else if (auto *edit = qobject_cast<QLineEdit *>(fieldFor(key)))
+            edit->setText(values.value(key));
+    }
+}
+
+QWidget *MainWindow::fieldFor(const QString &key) const
+{
+    if (key == useDhcpKey)
+        return form->UseDHCPcheckBox;
+    if (key == priorityKey)
+        return form->PriorityComboBox;
+    for (const TextField &field : textFields) {
+        if (key == QLatin1String(field.key))
+            return form->*field.edit;
+    }
+    return nullptr;
 }
 
 void MainWindow::ReadData()
@@ -161,56 +212,13 @@ void MainWindow::ReadData()
     endExchange();
 }
 
-// Reads the groups in the unit's order and fills each group's fields as soon as it arrives, so a
-// failure leaves the groups before it shown and the rest cleared. Returns the message of the
-// group that failed, or an empty text.
+// Fills each group's fields as soon as it arrives, so a failure leaves the groups before it
+// shown and the rest cleared. Returns the message of the group that failed, or an empty text.
 QString MainWindow::readAllGroups()
 {
-    TimeoutSettings timeouts{};
-    if (!link.readTimeouts(timeouts))
-        return QStringLiteral("Не удается прочитать значения тайм-аутов");
-    form->FullTimeoutEdit->setText(QString::number(le16(timeouts.fullTimeout)));
-    form->CommandTimeoutEdit->setText(QString::number(le16(timeouts.commandTimeout)));
-    form->RetryTimeoutEdit->setText(QString::number(le16(timeouts.retryPeriod)));
-
-    ServerAddress server{};
-    if (!link.readServerAddress(server))
-        return QStringLiteral("Не удается прочитать адрес сервера");
-    form->IPsrvEdit->setText(ipText(server.ip));
-    // The length byte comes from the unit; the slot ends where the record ends, whatever it says.
-    form->URLaddrEdit->setText(slotText(server.url, qMin<int>(server.urlLength, int(sizeof server.url))));
-    form->PortEdit->setText(QString::number(le16(server.port)));
-
-    EthernetSettings ethernet{};
-    if (!link.readEthernetSettings(ethernet))
-        return QStringLiteral("Не удается прочитать настройки Ethernet");
-    form->EthMACEdit->setText(bytesToText(ethernet.mac, int(sizeof ethernet.mac), QLatin1Char('-'), 16));
-    form->EthIPEdit->setText(ipText(ethernet.ip));
-    form->EthMaskEdit->setText(ipText(ethernet.mask));
-    form->GatewayEdit->setText(ipText(ethernet.gateway));
-    form->UseDHCPcheckBox->setChecked(ethernet.dhcp != 0);
-    form->DNSaddrEdit->setText(ipText(ethernet.dns));
-
-    CashDeskState cashDesk{};
-    if (!link.readCashDeskState(cashDesk))
-        return QStringLiteral("Не удается прочитать состояние ККМ");
-    form->CashDeskIDEdit->setText(bcdToText(cashDesk.cashDeskId, int(sizeof cashDesk.cashDeskId)));
-    form->ServerTokenEdit->setText(bcdToText(cashDesk.serverToken, int(sizeof cashDesk.serverToken)));
-
-    ChannelPriority priority{};
-    if (!link.readChannelPriority(priority) || priority.priority > Protocol::MaxPriority)
-        return QStringLiteral("Не удается прочитать приоритет каналов");
-    form->PriorityComboBox->setCurrentIndex(priority.priority);
-
-    GprsSettings gprs{};
-    if (!link.readGprsSettings(gprs))
-        return QStringLiteral("Не удается прочитать настройки GPRS");
-    form->APNEdit->setText(slotText(gprs.apn, int(sizeof gprs.apn)));
-    form->LoginEdit->setText(slotText(gprs.login, int(sizeof gprs.login)));
-    form->PasswordEdit->setText(slotText(gprs.password, int(sizeof gprs.password)));
-    form->BalanceCodeEdit->setText(slotText(gprs.balanceCode, int(sizeof gprs.balanceCode)));
-
-    return QString();
+    Profile values;
+    return readGroups(link, readAllOrder(), values,
+                      [this, &values](ReadGroup group) { showValues(values, readGroupKeys(group)); });
 }
 
 void MainWindow::reset()

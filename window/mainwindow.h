@@ -2,13 +2,14 @@
 #define MAINWINDOW_H
 
 #include "devicelink.h"
+#include "profile.h"
+#include "valuerules.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPortInfo>
 
 #include <functional>
-#include <initializer_list>
 
 class MainWindowForm;
 class QSettings;
@@ -60,25 +61,16 @@ private:
     QString readAllGroups();
     void runService(const std::function<bool(QString &result)> &operation, const QString &failure);
 
-    // Form to record; each shows its own error box and focuses the bad field before it returns false.
-    bool timeoutsFromForm(TimeoutSettings &record);
-    bool tokenFromForm(TokenRecord &record);
-    bool serverAddressFromForm(ServerAddress &record);
-    bool gprsSettingsFromForm(GprsSettings &record);
-    bool ethernetSettingsFromForm(EthernetSettings &record);
-    bool macFromForm(MacRecord &record);
-    bool channelPriorityFromForm(ChannelPriority &record);
-    bool cashDeskIdFromForm(CashDeskIdRecord &record);
-    void incrementMac();
+    // The form's parameter fields as a profile of texts, and back; the value rules work on the
+    // profile, the window only moves texts between it and the widgets.
+    Profile formProfile() const;
+    void showValues(const Profile &values, const QStringList &keys);
+    QWidget *fieldFor(const QString &key) const;
 
-    // Writing helpers (mainwindow_write.cpp). A group button and "Записать всё" run the same
-    // sequence; they differ only in which groups they hand it.
-    enum class WriteGroup { Timeouts, Token, ServerAddress, Gprs, Ethernet, Mac, Priority, CashDeskId };
-    struct PendingRecords;
-    void writeGroups(std::initializer_list<WriteGroup> groups);
-    bool encodeGroup(WriteGroup group, PendingRecords &records);
-    bool sendGroup(WriteGroup group, PendingRecords &records);
-    bool reject(QWidget *field, const QString &message);
+    // A group button and "Записать всё" run the same sequence (mainwindow_write.cpp); they differ
+    // only in which groups they hand it.
+    void writeGroups(const QList<WriteGroup> &groups);
+    void incrementMac();
 
     MainWindowForm *form;
     QList<QSerialPortInfo> portList;

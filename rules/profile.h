@@ -1,0 +1,50 @@
+#ifndef PROFILE_H
+#define PROFILE_H
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+class QSettings;
+
+// One set of parameter values as the engineer sees them: the texts of the form's parameter
+// fields, keyed by their names in tallyconf.ini. The window fills one from its widgets, the
+// command line from a file or from a unit; the value rules turn it into records and back.
+//
+// UseDHCP holds "true" or "false", Priority the index of the channel priority (0 GPRS,
+// 1 Ethernet, 2 GPRS+Ethernet, 3 Ethernet+GPRS; -1 when none is chosen).
+class Profile
+{
+public:
+    // The 19 parameter keys, in the settings file's order.
+    static const QStringList &keys();
+
+    // The most characters the window's field for this key holds (0: not a text field). A text
+    // loaded from a file is cut to it, as the field cuts it.
+    static int maxLength(const QString &key);
+
+    QString value(const QString &key) const { return texts.value(key); }
+    void setValue(const QString &key, const QString &text) { texts.insert(key, text); }
+
+    bool useDhcp() const;
+    // The chosen priority index, or -1.
+    int priority() const;
+
+    // The values as the window shows them after loading this settings file: absent keys empty
+    // (UseDHCP false, Priority 0), texts cut to their fields, booleans read as Qt reads them
+    // (false for "", "0" and "false"), Priority an unsigned number whose index past the list
+    // selects nothing.
+    static Profile load(QSettings &settings);
+
+    // Stores the 19 keys the way the window saves them; every other key stays as it was.
+    // Does not flush.
+    void store(QSettings &settings) const;
+
+private:
+    QHash<QString, QString> texts;
+};
+
+// Boolean settings text as Qt's conversion reads it: false for "", "0" and "false" in any case.
+bool settingsFlag(const QString &text);
+
+#endif // PROFILE_H

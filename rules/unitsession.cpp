@@ -1,0 +1,172 @@
+#include "unitsession.h"
+
+#include "devicelink.h"
+#include "protocol.h"
+
+namespace {
+
+bool readGroup(DeviceLink &link, ReadGroup group, Profile &profile)
+{
+    switch (group) {
+    case ReadGroup::Timeouts: {
+        TimeoutSettings record{};
+        if (!link.readTimeouts(record))
+            return false;
+        putTimeouts(record, profile);
+        return true;
+    }
+    case ReadGroup::ServerAddress: {
+        ServerAddress record{};
+        if (!link.readServerAddress(record))
+            return false;
+        putServerAddress(record, profile);
+        return true;
+    }
+    case ReadGroup::Ethernet: {
+        EthernetSettings record{};
+        if (!link.readEthernetSettings(record))
+            return false;
+        putEthernetSettings(record, profile);
+        return true;
+    }
+    case ReadGroup::CashDeskState: {
+        CashDeskState record{};
+        if (!link.readCashDeskState(record))
+            return false;
+        putCashDeskState(record, profile);
+        return true;
+    }
+    case ReadGroup::ChannelPriority: {
+        // A priority the form has no entry for is as unreadable as a broken frame.
+        ChannelPriority record{};
+        if (!link.readChannelPriority(record) || record.priority > Protocol::MaxPriority)
+            return false;
+        putChannelPriority(record, profile);
+        return true;
+    }
+    case ReadGroup::Gprs: {
+        GprsSettings record{};
+        if (!link.readGprsSettings(record))
+            return false;
+        putGprsSettings(record, profile);
+        return true;
+    }
+    }
+    return false;
+}
+
+QString readFailureMessage(ReadGroup group)
+{
+    switch (group) {
+    case ReadGroup::Timeouts:
+        return QStringLiteral("Не удается прочитать значения тайм-аутов");
+    case ReadGroup::ServerAddress:
+        return QStringLiteral("Не удается прочитать адрес сервера");
+    case ReadGroup::Ethernet:
+        return QStringLiteral("Не удается прочитать настройки Ethernet");
+    case ReadGroup::CashDeskState:
+        return QStringLiteral("Не удается прочитать состояние ККМ");
+    case ReadGroup::ChannelPriority:
+        return QStringLiteral("Не удается прочитать приоритет каналов");
+    case ReadGroup::Gprs:
+        return QStringLiteral("Не удается прочитать настройки GPRS");
+    }
+    return QString();
+}
+
+bool sendGroup(DeviceLink &link, WriteGroup group, WriteRecords &records)
+{
+    switch (group) {
+    case WriteGroup::Timeouts:
+        return link.writeTimeouts(records.timeouts);
+    case WriteGroup::Token:
+        return link.writeToken(records.token);
+    case WriteGroup::ServerAddress:
+        return link.writeServerAddress(records.serverAddress);
+    case WriteGroup::Gprs:
+        return link.writeGprsSettings(records.gprs);
+    case WriteGroup::Ethernet:
+        return link.writeEthernetSettings(records.ethernet);
+    case WriteGroup::Mac:
+        return link.writeMac(records.mac);
+    case WriteGroup::Priority:
+        return link.writeChannelPriority(records.priority);
+    case WriteGroup::CashDeskId:
+        return link.writeCashDeskId(records.cashDeskId);
+    }
+    return false;
+}
+
+} // namespace
+
+const QList<ReadGroup> &readAllOrder()
+{
+    static const QList<ReadGroup> order = {ReadGroup::Timeouts,      ReadGroup::ServerAddress,
+                                           ReadGroup::Ethernet,      ReadGroup::CashDeskState,
+                                           ReadGroup::ChannelPriority, ReadGroup::Gprs};
+    return order;
+}
+
+QStringList readGroupKeys(ReadGroup group)
+{
+    switch (group) {
+    case ReadGroup::Timeouts:
+        return writeGroupKeys(WriteGroup::Timeouts);
+    case ReadGroup::ServerAddress:
+        return writeGroupKeys(WriteGroup::ServerAddress);
+    case ReadGroup::Ethernet:
+        return writeGroupKeys(WriteGroup::Mac) + writeGroupKeys(WriteGroup::Ethernet);
+    case ReadGroup::CashDeskState:
+        return writeGroupKeys(WriteGroup::CashDeskId) + writeGroupKeys(WriteGroup::Token);
+    case ReadGroup::ChannelPriority:
+        return writeGroupKeys(WriteGroup::Priority);
+    case ReadGroup::Gprs:
+        return writeGroupKeys(WriteGroup::Gprs);
+    }
+    return QStringList();
+}
+
+ReadGroup readGroupOf(WriteGroup group)
+{
+    switch (group) {
+    case WriteGroup::Timeouts:
+        return ReadGroup::Timeouts;
+    case WriteGroup::Token:
+    case WriteGroup::CashDeskId:
+        return ReadGroup::CashDeskState;
+    case WriteGroup::ServerAddress:
+        return ReadGroup::ServerAddress;
+    case WriteGroup::Gprs:
+        return ReadGroup::Gprs;
+    case WriteGroup::Ethernet:
+    case WriteGroup::Mac:
+        return ReadGroup::Ethernet;
+    case WriteGroup::Priority:
+        return ReadGroup::ChannelPriority;
+    }
+    return ReadGroup::Timeouts;
+}
+
+QString readGroups(DeviceLink &link, const QList<ReadGroup> &groups, Profile &profile,
+                   const std::function<void(ReadGroup)> &arrived)
+{
+    for (ReadGroup group : groups) {
+        if (!readGroup(link, group, profile))
+            return readFailureMessage(group);
+        if (arrived)
+            arrived(group);
+    }
+    return QString();
+}
+
+QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecords &records,
+                   const std::function<void(WriteGroup)> &confirmed)
+{
+    for (WriteGroup group : groups) {
+        if (!sendGroup(link, group, records))
+            return writeFailureMessage(group);
+        if (confirmed)
+            confirmed(group);
+    }
+    return QString();
+}

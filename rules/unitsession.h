@@ -1,0 +1,39 @@
+#ifndef UNITSESSION_H
+#define UNITSESSION_H
+
+#include "profile.h"
+#include "valuerules.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class DeviceLink;
+
+// The exchanges both front ends run over an open link, with the window's message for the step
+// that fails. Each stops at its first failure; what went before stays done.
+
+// The parameter groups a read fetches. Read-all takes them in the unit's order: time-outs,
+// server address, Ethernet, cash desk state, channel priority, GPRS.
+enum class ReadGroup { Timeouts, ServerAddress, Ethernet, CashDeskState, ChannelPriority, Gprs };
+
+const QList<ReadGroup> &readAllOrder();
+// The profile keys a read of the group fills.
+QStringList readGroupKeys(ReadGroup group);
+// The group a read shows a written group's values in.
+ReadGroup readGroupOf(WriteGroup group);
+
+// Reads the groups in the order given into the profile. `arrived` runs as soon as a group's
+// values are in, so a front end can show them before the next group is asked for. Returns the
+// message of the group that failed, or an empty text.
+QString readGroups(DeviceLink &link, const QList<ReadGroup> &groups, Profile &profile,
+                   const std::function<void(ReadGroup)> &arrived = nullptr);
+
+// Sends the encoded groups in the order given. `confirmed` runs right after each group the
+// unit confirms (the MAC moves on there). Returns the message of the group the unit did not
+// confirm, or an empty text.
+QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecords &records,
+                   const std::function<void(WriteGroup)> &confirmed = nullptr);
+
+#endif // UNITSESSION_H

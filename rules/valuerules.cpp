@@ -1,0 +1,341 @@
+#include "valuerules.h"
+
+#include "fieldtext.h"
+#include "protocol.h"
+
+#include <QByteArray>
+
+#include <cstring>
+
+namespace {
+
+struct GroupInfo {
+    WriteGroup group;
+    const char *name;
+    const char *keys;           // space-separated, in the order they are checked
+    const char *failure;
+};
+
+const GroupInfo groupTable[] = {
+    {WriteGroup::Timeouts, "timeouts", "FullTimeout CommandTimeout RetryTimeout",
+     "Не удается записать значения тайм-аутов"},
+    {WriteGroup::Token, "token", "ServerToken", "Не удается записать токен"},
+    {WriteGroup::ServerAddress, "server", "IPsrv URLaddr Port", "Не удается записать адрес сервера"},
+    {WriteGroup::Gprs, "gprs", "APN Login Password BalanceCode", "Не удается записать настройки GPRS"},
+    {WriteGroup::Ethernet, "ethernet", "EthIP EthMask Gateway UseDHCP DNSaddr",
+     "Не удается записать настройки Ethernet"},
+    {WriteGroup::Mac, "mac", "EthMAC", "Не удается записать MAC-адрес"},
+    {WriteGroup::Priority, "priority", "Priority", "Не удается записать приоритет каналов"},
+    {WriteGroup::CashDeskId, "cashdesk", "CashDeskID", "Не удается записать ID ККМ"},
+};
+
+const GroupInfo &info(WriteGroup group)
+{
+    for (const GroupInfo &entry : groupTable) {
+        if (entry.group == group)
+            return entry;
+    }
+    Q_UNREACHABLE();
+    return groupTable[0];
+}
+
+// Checks one group's fields in order, remembering the first one that fails.
+class GroupCheck
+{
+public:
+    GroupCheck(const Profile &values, Rejection &firstRejection)
+        : profile(values), rejection(firstRejection)
+    {
+    }
+
+    QString text(const char *key) const { return profile.value(QLatin1String(key)); }
+
+    bool reject(const char *key, const QString &message)
+    {
+        rejection.key = QLatin1String(key);
+        rejection.message = message;
+        return false;
+    }
+
+    // Time-outs and the port are unsigned 16-bit on the unit; a read shows them so, and a value
+    // written here must read back the same.
+    bool u16(const char *key, quint8 *field, const QString &message)
+    {
+        bool ok = false;
+        const quint16 value = text(key).toUShort(&ok, 10);
+        if (!ok)
+            return reject(key, message);
+        setLe16(field, value);
+        return true;
+    }
+
+    bool address(const char *key, quint8 *destination, const QString &message)
+    {
+        return textToBytes(text(key), QLatin1Char('.'), destination, 4, 10) || reject(key, message);
+    }
+
+    // The unit keeps its strings as UTF-8 and its limits count bytes, so a field of 32 Cyrillic
+    // letters is too long although the field let the engineer type it. The record is zeroed
+    // beforehand, which gives the string its terminator.
+    bool utf8(const char *key, quint8 *slot, int maxBytes, const QString &message)
+    {
+        const QByteArray bytes = text(key).toUtf8();
+        if (bytes.size() > maxBytes)
+            return reject(key, message);
+        std::memcpy(slot, bytes.constData(), size_t(bytes.size()));
+        return true;
+    }
+
+    bool bcd(const char *key, quint8 *destination, int count, const QString &message)
+    {
+        return textToBcd(text(key), destination, count) || reject(key, message);
+    }
+
+private:
+    const Profile &profile;
+    Rejection &rejection;
+};
+
+bool encodeGroup(GroupCheck &check, const Profile &profile, WriteGroup group, WriteRecords &records)
+{
+    switch (group) {
+    case WriteGroup::Timeouts: {
+        TimeoutSettings &record = records.timeouts = {};
+        return check.u16("FullTimeout", record.fullTimeout,
+                         QStringLiteral("Некорректное значение полного тайм-аута"))
+            && check.u16("CommandTimeout", record.commandTimeout,
+                         QStringLiteral("Некорректное значение тайм-аута команды"))
+            && check.u16("RetryTimeout", record.retryPeriod,
+                         QStringLiteral("Некорректное значение периода повторной попытки"));
+    }
+    case WriteGroup::Token: {
+        TokenRecord &record = records.token = {};
+        return check.bcd("ServerToken", record.token, int(sizeof record.token),
+                         QStringLiteral("Некорректное значение токен"));
+    }
+    case WriteGroup::ServerAddress: {
+        ServerAddress &record = records.serverAddress = {};
+        return check.address("IPsrv", record.ip, QStringLiteral("Некорректное значение IP-адреса"))
+            && check.utf8("URLaddr", record.url, Protocol::MaxUrlBytes,
+                          QStringLiteral("Слишком длинный URL"))
+            && check.u16("Port", record.port, QStringLiteral("Некорректное значение порта сервера"));
+    }
+    case WriteGroup::Gprs: {
+        GprsSettings &record = records.gprs = {};
+        // The APN message begins with a Latin C, unlike the URL one; keep it so.
+        return check.utf8("APN", record.apn, Protocol::MaxGprsStringBytes,
+                          QStringLiteral("Cлишком длинный APN"))
+            && check.utf8("Login", record.login, Protocol::MaxGprsStringBytes,
+                          QStringLiteral("Логин GPRS - слишком длинный"))
+            && check.utf8("Password", record.password, Protocol::MaxGprsStringBytes,
+                          QStringLiteral("Пароль GPRS - слишком длинный"))
+            && check.utf8("BalanceCode", record.balanceCode, Protocol::MaxBalanceCodeBytes,
+                          QStringLiteral("USSD баланса - слишком длинный"));
+    }
+    case WriteGroup::Ethernet: {
+        // DHCP on does not excuse the addresses: all four are checked and sent in any case.
+        EthernetSettings &record = records.ethernet = {};
+        record.dhcp = profile.useDhcp() ? 1 : 0;
+        return check.address("EthIP", record.ip, QStringLiteral("Некорректное значение IP-адреса"))
+            && check.address("EthMask", record.mask,
+                             QStringLiteral("Некорректное значение маски сети"))
+            && check.address("Gateway", record.gateway,
+                             QStringLiteral("Некорректное значение адреса шлюза"))
+            && check.address("DNSaddr", record.dns, QStringLiteral("Некорректное значение DNS"));
+    }
+    case WriteGroup::Mac: {
+        MacRecord &record = records.mac = {};
+        return textToBytes(check.text("EthMAC"), QLatin1Char('-'), record.mac, int(sizeof record.mac), 16)
+            || check.reject("EthMAC", QStringLiteral("Некорректное значение MAC-адреса"));
+    }
+    case WriteGroup::Priority: {
+        // A failed read-all or a stored index beyond the list leaves no priority chosen;
+        // sending that as a byte would give the unit a priority it does not know.
+        ChannelPriority &record = records.priority = {};
+        const int index = profile.priority();
+        if (index < 0)
+            return check.reject("Priority", QStringLiteral("Не выбран приоритет каналов"));
+        record.priority = quint8(index);
+        return true;
+    }
+    case WriteGroup::CashDeskId: {
+        CashDeskIdRecord &record = records.cashDeskId = {};
+        return check.bcd("CashDeskID", record.cashDeskId, int(sizeof record.cashDeskId),
+                         QStringLiteral("Некорректное значение ID ККМ"));
+    }
+    }
+    return false;
+}
+
+// Text of a fixed, zero-padded string slot of a record: UTF-8 up to the first NUL, never past
+// the slot.
+QString slotText(const quint8 *slot, int size)
+{
+    const char *text = reinterpret_cast<const char *>(slot);
+    return QString::fromUtf8(text, int(qstrnlen(text, uint(size))));
+}
+
+QString ipText(const quint8 *address)
+{
+    return bytesToText(address, 4, QLatin1Char('.'), 10);
+}
+
+QString macText(const quint8 *mac)
+{
+    return bytesToText(mac, 6, QLatin1Char('-'), 16);
+}
+
+QString u16Text(const quint8 *field)
+{
+    return QString::number(le16(field));
+}
+
+} // namespace
+
+const QList<WriteGroup> &writeAllOrder()
+{
+    static const QList<WriteGroup> order = [] {
+        QList<WriteGroup> groups;
+        for (const GroupInfo &entry : groupTable)
+            groups << entry.group;
+        return groups;
+    }();
+    return order;
+}
+
+QString writeGroupName(WriteGroup group)
+{
+    return QLatin1String(info(group).name);
+}
+
+QStringList writeGroupKeys(WriteGroup group)
+{
+    return QString::fromLatin1(info(group).keys).split(QLatin1Char(' '));
+}
+
+QString writeFailureMessage(WriteGroup group)
+{
+    return QString::fromUtf8(info(group).failure);
+}
+
+bool encodeGroups(const Profile &profile, const QList<WriteGroup> &groups, WriteRecords &records,
+                  Rejection &rejection)
+{
+    rejection = Rejection();
+    GroupCheck check(profile, rejection);
+    for (WriteGroup group : groups) {
+        if (!encodeGroup(check, profile, group, records))
+            return false;
+    }
+    return true;
+}
+
+void putTimeouts(const TimeoutSettings &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("FullTimeout"), u16Text(record.fullTimeout));
+    profile.setValue(QStringLiteral("CommandTimeout"), u16Text(record.commandTimeout));
+    profile.setValue(QStringLiteral("RetryTimeout"), u16Text(record.retryPeriod));
+}
+
+void putServerAddress(const ServerAddress &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("IPsrv"), ipText(record.ip));
+    // The length byte comes from the unit; the slot ends where the record ends, whatever it says.
+    profile.setValue(QStringLiteral("URLaddr"),
+                     slotText(record.url, qMin<int>(record.urlLength, int(sizeof record.url))));
+    profile.setValue(QStringLiteral("Port"), u16Text(record.port));
+}
+
+// The Ethernet group without its MAC, which has a write of its own.
+static void putEthernetAddresses(const EthernetSettings &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("EthIP"), ipText(record.ip));
+    profile.setValue(QStringLiteral("EthMask"), ipText(record.mask));
+    profile.setValue(QStringLiteral("Gateway"), ipText(record.gateway));
+    profile.setValue(QStringLiteral("UseDHCP"),
+                     record.dhcp != 0 ? QStringLiteral("true") : QStringLiteral("false"));
+    profile.setValue(QStringLiteral("DNSaddr"), ipText(record.dns));
+}
+
+void putEthernetSettings(const EthernetSettings &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("EthMAC"), macText(record.mac));
+    putEthernetAddresses(record, profile);
+}
+
+void putCashDeskState(const CashDeskState &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("CashDeskID"), bcdToText(record.cashDeskId, int(sizeof record.cashDeskId)));
+    profile.setValue(QStringLiteral("ServerToken"), bcdToText(record.serverToken, int(sizeof record.serverToken)));
+}
+
+void putChannelPriority(const ChannelPriority &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("Priority"), QString::number(record.priority));
+}
+
+void putGprsSettings(const GprsSettings &record, Profile &profile)
+{
+    profile.setValue(QStringLiteral("APN"), slotText(record.apn, int(sizeof record.apn)));
+    profile.setValue(QStringLiteral("Login"), slotText(record.login, int(sizeof record.login)));
+    profile.setValue(QStringLiteral("Password"), slotText(record.password, int(sizeof record.password)));
+    profile.setValue(QStringLiteral("BalanceCode"),
+                     slotText(record.balanceCode, int(sizeof record.balanceCode)));
+}
+
+Profile sentValues(const WriteRecords &records, const QList<WriteGroup> &groups)
+{
+    Profile sent;
+    for (WriteGroup group : groups) {
+        switch (group) {
+        case WriteGroup::Timeouts:
+            putTimeouts(records.timeouts, sent);
+            break;
+        case WriteGroup::Token:
+            sent.setValue(QStringLiteral("ServerToken"),
+                          bcdToText(records.token.token, int(sizeof records.token.token)));
+            break;
+        case WriteGroup::ServerAddress: {
+            // The URL's length byte is only set when the request is built; the text ends at
+            // its terminator either way.
+            ServerAddress record = records.serverAddress;
+            record.urlLength = quint8(qstrnlen(reinterpret_cast<const char *>(record.url),
+                                               Protocol::MaxUrlBytes));
+            putServerAddress(record, sent);
+            break;
+        }
+        case WriteGroup::Gprs:
+            putGprsSettings(records.gprs, sent);
+            break;
+        case WriteGroup::Ethernet:
+            putEthernetAddresses(records.ethernet, sent);
+            break;
+        case WriteGroup::Mac:
+            sent.setValue(QStringLiteral("EthMAC"), macText(records.mac.mac));
+            break;
+        case WriteGroup::Priority:
+            putChannelPriority(records.priority, sent);
+            break;
+        case WriteGroup::CashDeskId:
+            sent.setValue(QStringLiteral("CashDeskID"),
+                          bcdToText(records.cashDeskId.cashDeskId, int(sizeof records.cashDeskId.cashDeskId)));
+            break;
+        }
+    }
+    return sent;
+}
+
+bool nextMac(const QString &mac, QString &next)
+{
+    quint8 bytes[6];
+    if (!textToBytes(mac, QLatin1Char('-'), bytes, int(sizeof bytes), 16))
+        return false;
+    int carry = 1;
+    for (int i = int(sizeof bytes) - 1; i >= 0; --i) {
+        const int sum = bytes[i] + carry;
+        bytes[i] = quint8(sum % 256);
+        carry = sum / 256;
+    }
+    next = macText(bytes);
+    return true;
+}
