@@ -4,6 +4,7 @@
 #include "protocol.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -38,12 +39,12 @@ bool DeviceLink::openSerialAt(const QString &systemLocation)
     return port->open(QIODevice::ReadWrite);
 }
 
-bool DeviceLink::openTcp(const QString &host)
+bool DeviceLink::openTcp(const QString &host, quint16 port)
 {
     close();
     auto *socket = new QTcpSocket;
     device = socket;
-    socket->connectToHost(host, Protocol::TcpPort, QIODevice::ReadWrite,
+    socket->connectToHost(host, port, QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
     if (socket->waitForConnected(Protocol::ConnectWaitMs))
         return true;
@@ -53,6 +54,7 @@ bool DeviceLink::openTcp(const QString &host)
 
 void DeviceLink::close()
 {
+    flushTrace();
     if (!device)
         return;
     device->close();
@@ -71,7 +73,17 @@ void DeviceLink::attachDevice(QIODevice *openDevice)
     device = openDevice;
 }
 
+void DeviceLink::setTrace(LinkTrace *listener)
+{
+    trace = listener;
+}
+
 bool DeviceLink::readBytes(quint8 *destination, int count, int timeoutMs)
+{
+    return readAwaited(destination, count, timeoutMs, LinkTrace::Awaited::ResponseByte);
+}
+
+bool DeviceLink::readAwaited(quint8 *destination, int count, int timeoutMs, LinkTrace::Awaited awaited)
 {
     if (count <= 0)
         return true;
@@ -79,12 +91,30 @@ bool DeviceLink::readBytes(quint8 *destination, int count, int timeoutMs)
         return false;
     // The time-out bounds each gap, not the whole read: buffered bytes are taken without waiting.
     for (int i = 0; i < count; ++i) {
-        if (device->bytesAvailable() == 0 && !device->waitForReadyRead(timeoutMs))
-            return false;
+        if (device->bytesAvailable() == 0) {
+            QElapsedTimer waited;
+            waited.start();
+            if (!device->waitForReadyRead(timeoutMs)) {
+                if (trace) {
+                    flushTrace();
+                    trace->waitExpired(awaited, timeoutMs, waited.elapsed(), device->errorString());
+                }
+                return false;
+            }
+        }
         if (device->read(reinterpret_cast<char *>(destination + i), 1) != 1)
             return false;
+        if (trace)
+            traceBytes.append(char(destination[i]));
     }
     return true;
+}
+
+void DeviceLink::flushTrace()
+{
+    if (trace && !traceBytes.isEmpty())
+        trace->received(traceBytes);
+    traceBytes.clear();
 }
 
 bool DeviceLink::sendFrame(const quint8 *data, quint8 length, int ackTimeoutMs)
@@ -104,20 +134,35 @@ bool DeviceLink::sendFrame(const quint8 *data, quint8 length, int ackTimeoutMs)
     else if (auto *port = qobject_cast<QSerialPort *>(device))
         port->flush();
 
+    flushTrace();
+    if (trace)
+        trace->sent(frame);
+
     quint8 ack = 0;
-    return readBytes(&ack, 1, ackTimeoutMs) && ack == Protocol::Ack;
+    const bool acknowledged = readAwaited(&ack, 1, ackTimeoutMs, LinkTrace::Awaited::Acknowledgement)
+        && ack == Protocol::Ack;
+    flushTrace();
+    return acknowledged;
 }
 
 bool DeviceLink::receiveFrame(QByteArray &out, int firstTimeoutMs)
 {
+    const bool received = receiveFrameBytes(out, firstTimeoutMs);
+    flushTrace();
+    return received;
+}
+
+bool DeviceLink::receiveFrameBytes(QByteArray &out, int firstTimeoutMs)
+{
     quint8 stx = 0;
-    if (!readBytes(&stx, 1, firstTimeoutMs) || stx != Protocol::Stx)
+    if (!readAwaited(&stx, 1, firstTimeoutMs, LinkTrace::Awaited::Response) || stx != Protocol::Stx)
         return false;
     quint8 length = 0;
-    if (!readBytes(&length, 1, Protocol::InterByteWaitMs))
+    if (!readAwaited(&length, 1, Protocol::InterByteWaitMs, LinkTrace::Awaited::ResponseByte))
         return false;
     out.resize(length + 1);
-    if (!readBytes(reinterpret_cast<quint8 *>(out.data()), length + 1, Protocol::InterByteWaitMs))
+    if (!readAwaited(reinterpret_cast<quint8 *>(out.data()), length + 1, Protocol::InterByteWaitMs,
+                     LinkTrace::Awaited::ResponseByte))
         return false;
     const quint8 received = quint8(out.at(length));
     out.truncate(length);

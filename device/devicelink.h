@@ -1,6 +1,8 @@
 #ifndef DEVICELINK_H
 #define DEVICELINK_H
 
+#include "linktrace.h"
+#include "protocol.h"
 #include "records.h"
 
 #include <QByteArray>
@@ -21,7 +23,7 @@ public:
 
     // Channel.
     bool openSerial(const QSerialPortInfo &port);
-    bool openTcp(const QString &host);
+    bool openTcp(const QString &host, quint16 port = Protocol::TcpPort);
     void close();
     bool isOpen() const;
     bool readBytes(quint8 *destination, int count, int timeoutMs);
@@ -32,6 +34,9 @@ public:
 
     // Takes ownership of an already open device, for feeding the protocol code from memory.
     void attachDevice(QIODevice *openDevice);
+
+    // Tells `trace` (not owned; null for none) about every frame and byte exchanged from now on.
+    void setTrace(LinkTrace *trace);
 
     // Frames.
     bool sendFrame(const quint8 *data, quint8 length, int ackTimeoutMs);
@@ -66,6 +71,10 @@ public:
 private:
     Q_DISABLE_COPY(DeviceLink)
 
+    bool readAwaited(quint8 *destination, int count, int timeoutMs, LinkTrace::Awaited awaited);
+    bool receiveFrameBytes(QByteArray &out, int firstTimeoutMs);
+    // Hands the bytes read since the last call to the trace as one piece.
+    void flushTrace();
     bool sendRequest(const QByteArray &data, int ackTimeoutMs);
     bool exchange(const QByteArray &data, int ackTimeoutMs, int firstTimeoutMs,
                   QByteArray &response);
@@ -74,6 +83,8 @@ private:
     bool measure(quint8 test, int &value);
 
     QIODevice *device = nullptr;
+    LinkTrace *trace = nullptr;
+    QByteArray traceBytes;      // read but not yet traced: one acknowledgement or frame
 };
 
 #endif // DEVICELINK_H
