@@ -170,3 +170,54 @@ QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecor
     }
     return QString();
 }
+
+bool runUnitTest(DeviceLink &link, UnitTest test, QString &text, int &value)
+{
+    text.clear();
+    value = -1;
+    switch (test) {
+    case UnitTest::UnitStatus:
+        return link.readUnitStatus(text);
+    case UnitTest::ModemStatus:
+        return link.readModemStatus(text);
+    case UnitTest::ServerResponse:
+        if (!link.measureServerResponse(value))
+            return false;
+        // An exchange that worked but found no server is still a result for the engineer.
+        text = QStringLiteral("Время ответа: ")
+            + (value >= 0 ? QString::number(value) + QStringLiteral("мс") : QStringLiteral("нет ответа"));
+        return true;
+    case UnitTest::SignalLevel:
+        if (!link.measureSignalLevel(value))
+            return false;
+        text = QStringLiteral("Уровень сигнала: ")
+            + (value >= 0 ? QString::number(value) + QStringLiteral("%") : QStringLiteral("ошибка"));
+        return true;
+    }
+    return false;
+}
+
+QString unitTestFailureMessage(UnitTest test)
+{
+    switch (test) {
+    case UnitTest::UnitStatus:
+        return QStringLiteral("Ошибка чтения статуса БМКС");
+    case UnitTest::ModemStatus:
+        return QStringLiteral("Ошибка чтения статуса модема");
+    case UnitTest::ServerResponse:
+        return QStringLiteral("Ошибка тестирования связи с сервером");
+    case UnitTest::SignalLevel:
+        return QStringLiteral("Ошибка тестирования уровня сигнала");
+    }
+    return QString();
+}
+
+QString resetDoneMessage()
+{
+    return QStringLiteral("Сброс выполнен");
+}
+
+QString resetFailureMessage()
+{
+    return QStringLiteral("Не удается выполнить сброс.");
+}

@@ -36,4 +36,18 @@ QString readGroups(DeviceLink &link, const QList<ReadGroup> &groups, Profile &pr
 QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecords &records,
                    const std::function<void(WriteGroup)> &confirmed = nullptr);
 
+// The unit's four tests. Each gives a text as the window shows it in its "Сообщение" box.
+enum class UnitTest { UnitStatus, ModemStatus, ServerResponse, SignalLevel };
+
+// Runs the test; on success `text` is the result ("Время ответа: 120мс", "Уровень сигнала:
+// ошибка", or the status text, a line per part) and `value` the measured number (-1 when the
+// unit could not measure; -1 too for the status texts).
+bool runUnitTest(DeviceLink &link, UnitTest test, QString &text, int &value);
+// The window's message when the exchange itself fails.
+QString unitTestFailureMessage(UnitTest test);
+
+// What the window says after a reset of a data area, and when the reset fails.
+QString resetDoneMessage();
+QString resetFailureMessage();
+
 #endif // UNITSESSION_H

@@ -236,52 +236,45 @@ void MainWindow::reset()
 
     runService(
         [this, kind](QString &result) {
-            result = QStringLiteral("Сброс выполнен");
+            result = resetDoneMessage();
             return link.resetData(quint8(kind));
         },
-        QStringLiteral("Не удается выполнить сброс."));
+        resetFailureMessage());
 }
 
 void MainWindow::testBMKS()
 {
-    runService([this](QString &status) { return link.readUnitStatus(status); },
-               QStringLiteral("Ошибка чтения статуса БМКС"));
+    runTest(UnitTest::UnitStatus);
 }
 
 void MainWindow::testModem()
 {
-    runService([this](QString &status) { return link.readModemStatus(status); },
-               QStringLiteral("Ошибка чтения статуса модема"));
+    runTest(UnitTest::ModemStatus);
 }
 
 void MainWindow::testServerConnection()
 {
-    runService(
-        [this](QString &result) {
-            int milliseconds = -1;
-            if (!link.measureServerResponse(milliseconds))
-                return false;
-            // An exchange that worked but found no server is still a result for the engineer.
-            result = QStringLiteral("\nВремя ответа: ")
-                + (milliseconds >= 0 ? QString::number(milliseconds) + QStringLiteral("мс")
-                                     : QStringLiteral("нет ответа"));
-            return true;
-        },
-        QStringLiteral("Ошибка тестирования связи с сервером"));
+    runTest(UnitTest::ServerResponse);
 }
 
 void MainWindow::testSignalLevel()
 {
+    runTest(UnitTest::SignalLevel);
+}
+
+void MainWindow::runTest(UnitTest test)
+{
     runService(
-        [this](QString &result) {
-            int percent = -1;
-            if (!link.measureSignalLevel(percent))
+        [this, test](QString &result) {
+            int value = -1;
+            if (!runUnitTest(link, test, result, value))
                 return false;
-            result = QStringLiteral("Уровень сигнала: ")
-                + (percent >= 0 ? QString::number(percent) + QStringLiteral("%") : QStringLiteral("ошибка"));
+            // The box shows the response time below an empty line.
+            if (test == UnitTest::ServerResponse)
+                result.prepend(QLatin1Char('\n'));
             return true;
         },
-        QStringLiteral("Ошибка тестирования уровня сигнала"));
+        unitTestFailureMessage(test));
 }
 
 // One service exchange: the operation's result text in a "Сообщение" box once the busy cursor is

@@ -3,6 +3,7 @@
 
 #include "devicelink.h"
 #include "profile.h"
+#include "unitsession.h"
 #include "valuerules.h"
 
 #include <QList>
@@ -60,6 +61,7 @@ private:
     void endExchange();
     QString readAllGroups();
     void runService(const std::function<bool(QString &result)> &operation, const QString &failure);
+    void runTest(UnitTest test);
 
     // The form's parameter fields as a profile of texts, and back; the value rules work on the
     // profile, the window only moves texts between it and the widgets.
