@@ -419,6 +419,7 @@ void TestUnitEngine::refusedWritesKeepTheSetting_data()
     QTest::newRow("silent stores, answer lost") << "silent@67" << true;
     QTest::newRow("badsum stores, answer garbled") << "badsum@67" << true;
     QTest::newRow("result=00 stores") << "result=00@67" << true;
+    QTest::newRow("forget confirms and keeps the old value") << "forget@67" << false;
 }
 
 void TestUnitEngine::refusedWritesKeepTheSetting()

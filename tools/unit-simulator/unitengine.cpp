@@ -61,6 +61,7 @@ struct UnitEngine::Effects
     bool badLen = false;
     bool shortData = false;
     bool endless = false;
+    bool forget = false;
     int result = -1;
     int delayMs = 0;
     int gapMs = 0;
@@ -217,6 +218,7 @@ UnitEngine::Effects UnitEngine::effectsFor(const QByteArray &data) const
         case UnitFault::BadLen: effects.badLen = true; break;
         case UnitFault::Short: effects.shortData = true; break;
         case UnitFault::Endless: effects.endless = true; break;
+        case UnitFault::Forget: effects.forget = true; break;
         case UnitFault::Result: effects.result = fault.value; break;
         case UnitFault::Delay: effects.delayMs = qMax(effects.delayMs, fault.value); break;
         case UnitFault::Gap: effects.gapMs = qMax(effects.gapMs, fault.value); break;
@@ -374,6 +376,8 @@ int UnitEngine::applyWrite(const QByteArray &data, const Effects &effects)
     // A refused write leaves the setting as it was.
     if (effects.result >= 0 && effects.result != Protocol::ResultOk)
         return effects.result;
+    if (effects.forget)
+        return Protocol::ResultOk;
 
     const QByteArray payload = data.mid(1);
     switch (command) {

@@ -27,6 +27,7 @@ const KindInfo kinds[] = {
     {"gap", UnitFault::Gap, ValueForm::Milliseconds},
     {"priority", UnitFault::Priority, ValueForm::Byte},
     {"endless", UnitFault::Endless, ValueForm::None},
+    {"forget", UnitFault::Forget, ValueForm::None},
 };
 
 // Longer than any wait of the configurator (three minutes for a reset), short enough that a
@@ -139,6 +140,7 @@ QString UnitFault::syntaxHelp()
         "  gap=MS       pause MS ms after the response's first byte (STX)\n"
         "  priority=N   a read of group 10 answers priority N\n"
         "  endless      status dialogues never end\n"
+        "  forget       confirm writes with result 00 but keep the old values\n"
         "CMD is the hex command code (07, 60..69, 26, 55, 56, 05, 58), ARG the hex first\n"
         "argument (group for 07, test for 58, kind for 26). Without @ every request is hit.\n"
         "Examples: nak@07/04  result=01@61  silent@55  gap=1500@07/08\n");

@@ -14,12 +14,13 @@
 //   gap=MS      pause MS ms after the answer's first byte
 //   priority=N  a read of group 10 reports priority N
 //   endless     status dialogues never end
+//   forget      confirm writes (result 00) but keep the old values
 // CMD is the hex command code (07, 60..69, 26, 55, 56, 05, 58) and ARG the hex first argument
 // (group for 07, test for 58, kind for 26). Without '@' the fault hits every request.
 struct UnitFault
 {
     enum Kind { Nak, NoAck, Silent, BadSum, BadStx, BadLen, Short, Result, Delay, Gap, Priority,
-                Endless };
+                Endless, Forget };
 
     Kind kind = Nak;
     int value = 0;
