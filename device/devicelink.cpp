@@ -36,7 +36,9 @@ bool DeviceLink::openSerialAt(const QString &systemLocation)
     port->setParity(QSerialPort::NoParity);
     // Kept even if the open fails: the caller closes the link at the end of every operation.
     device = port;
-    return port->open(QIODevice::ReadWrite);
+    const bool opened = port->open(QIODevice::ReadWrite);
+    lastOpenError = opened ? QString() : port->errorString();
+    return opened;
 }
 
 bool DeviceLink::openTcp(const QString &host, quint16 port)
@@ -46,10 +48,11 @@ bool DeviceLink::openTcp(const QString &host, quint16 port)
     device = socket;
     socket->connectToHost(host, port, QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
-    if (socket->waitForConnected(Protocol::ConnectWaitMs))
-        return true;
-    close();
-    return false;
+    const bool connected = socket->waitForConnected(Protocol::ConnectWaitMs);
+    lastOpenError = connected ? QString() : socket->errorString();
+    if (!connected)
+        close();
+    return connected;
 }
 
 void DeviceLink::close()

@@ -26,6 +26,8 @@ public:
     bool openTcp(const QString &host, quint16 port = Protocol::TcpPort);
     void close();
     bool isOpen() const;
+    // Why the last open failed, in the system's words (empty after a successful open).
+    QString openError() const { return lastOpenError; }
     bool readBytes(quint8 *destination, int count, int timeoutMs);
 
     // Opens a serial port by its system location (/dev/ttyS0, COM3, a pseudo-terminal) with the
@@ -83,6 +85,7 @@ private:
     bool measure(quint8 test, int &value);
 
     QIODevice *device = nullptr;
+    QString lastOpenError;
     LinkTrace *trace = nullptr;
     QByteArray traceBytes;      // read but not yet traced: one acknowledgement or frame
 };

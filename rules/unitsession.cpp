@@ -107,6 +107,25 @@ const QList<ReadGroup> &readAllOrder()
     return order;
 }
 
+QString readGroupName(ReadGroup group)
+{
+    switch (group) {
+    case ReadGroup::Timeouts:
+        return QStringLiteral("timeouts");
+    case ReadGroup::ServerAddress:
+        return QStringLiteral("server");
+    case ReadGroup::Ethernet:
+        return QStringLiteral("ethernet");
+    case ReadGroup::CashDeskState:
+        return QStringLiteral("cashdesk");
+    case ReadGroup::ChannelPriority:
+        return QStringLiteral("priority");
+    case ReadGroup::Gprs:
+        return QStringLiteral("gprs");
+    }
+    return QString();
+}
+
 QStringList readGroupKeys(ReadGroup group)
 {
     switch (group) {

@@ -19,6 +19,8 @@ class DeviceLink;
 enum class ReadGroup { Timeouts, ServerAddress, Ethernet, CashDeskState, ChannelPriority, Gprs };
 
 const QList<ReadGroup> &readAllOrder();
+// The group's name on the command line (timeouts, server, ethernet, cashdesk, priority, gprs).
+QString readGroupName(ReadGroup group);
 // The profile keys a read of the group fills.
 QStringList readGroupKeys(ReadGroup group);
 // The group a read shows a written group's values in.

@@ -218,6 +218,11 @@ QString writeFailureMessage(WriteGroup group)
     return QString::fromUtf8(info(group).failure);
 }
 
+QString writeDoneMessage()
+{
+    return QStringLiteral("Параметры успешно записаны");
+}
+
 bool encodeGroups(const Profile &profile, const QList<WriteGroup> &groups, WriteRecords &records,
                   Rejection &rejection)
 {

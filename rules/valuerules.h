@@ -22,8 +22,9 @@ const QList<WriteGroup> &writeAllOrder();
 QString writeGroupName(WriteGroup group);
 // The profile keys a write of the group sends, in the order they are checked.
 QStringList writeGroupKeys(WriteGroup group);
-// The window's message when the unit does not confirm the group.
+// The window's message when the unit does not confirm the group, and when it confirmed all.
 QString writeFailureMessage(WriteGroup group);
+QString writeDoneMessage();
 
 // Everything one write sends, filled by the checks and sent unchanged.
 struct WriteRecords {

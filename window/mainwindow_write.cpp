@@ -44,7 +44,7 @@ void MainWindow::writeGroups(const QList<WriteGroup> &groups)
         });
         if (failure.isEmpty()) {
             QGuiApplication::restoreOverrideCursor();
-            showMessage(QStringLiteral("Параметры успешно записаны"));
+            showMessage(writeDoneMessage());
         } else {
             showError(failure);
         }

@@ -1,0 +1,299 @@
+#include "commandline.h"
+
+#include "protocol.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace {
+
+struct OptionInfo {
+    const char *name;
+    const char *shortName;      // or null
+    const char *valueName;      // null for a switch
+    const char *commands;       // the commands it belongs to, space-separated; null: all
+};
+
+const OptionInfo optionTable[] = {
+    {"host", nullptr, "ADDR[:PORT]", "read write test reset"},
+    {"serial", nullptr, "NAME", "read write test reset"},
+    {"trace", nullptr, nullptr, "read write test reset"},
+    {"journal", nullptr, "FILE", "read write test reset"},
+    {"json", nullptr, nullptr, nullptr},
+    {"output", "o", "FILE", "read"},
+    {"only", nullptr, "GROUPS", "write"},
+    {"verify", nullptr, nullptr, "write"},
+    {"increment-mac", nullptr, nullptr, "write"},
+    {"no-increment-mac", nullptr, nullptr, "write"},
+    {"series", nullptr, nullptr, "write"},
+    {"yes", nullptr, nullptr, "reset"},
+    {"help", "h", nullptr, nullptr},
+    {"version", "V", nullptr, nullptr},
+};
+
+// The commands and how many arguments each takes.
+struct CommandInfo {
+    const char *name;
+    int arguments;
+    const char *argumentName;
+};
+
+const CommandInfo commandTable[] = {
+    {"list-ports", 0, ""},
+    {"read", 0, ""},
+    {"write", 1, "PROFILE"},
+    {"test", 1, "unit|modem|server|signal"},
+    {"reset", 1, "full|journal|z-reports|settings|first-command|all-commands"},
+};
+
+QCommandLineOption makeOption(const OptionInfo &info)
+{
+    QStringList names;
+    if (info.shortName)
+        names << QLatin1String(info.shortName);
+    names << QLatin1String(info.name);
+    if (info.valueName)
+        return QCommandLineOption(names, QString(), QLatin1String(info.valueName));
+    return QCommandLineOption(names);
+}
+
+bool fail(QString &error, const QString &why)
+{
+    error = why;
+    return false;
+}
+
+// ADDR, ADDR:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address has no port.
+bool parseHost(const QString &text, QString &host, quint16 &port)
+{
+    port = Protocol::TcpPort;
+    QString portText;
+    bool hasPort = false;
+    if (text.startsWith(QLatin1Char('['))) {
+        const int close = text.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        host = text.mid(1, close - 1);
+        const QString rest = text.mid(close + 1);
+        hasPort = !rest.isEmpty();
+        if (hasPort && !rest.startsWith(QLatin1Char(':')))
+            return false;
+        portText = rest.mid(1);
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        const int colon = text.indexOf(QLatin1Char(':'));
+        host = text.left(colon);
+        portText = text.mid(colon + 1);
+        hasPort = true;
+    } else {
+        host = text;
+    }
+    if (host.isEmpty())
+        return false;
+    if (hasPort) {
+        bool ok = false;
+        const uint number = portText.toUInt(&ok, 10);
+        if (!ok || number == 0 || number > 0xFFFF)
+            return false;
+        port = quint16(number);
+    }
+    return true;
+}
+
+bool parseGroups(const QString &text, QList<WriteGroup> &groups, QString &error)
+{
+    QStringList names = text.split(QLatin1Char(','));
+    for (QString &name : names)
+        name = name.trimmed();
+    for (const QString &name : names) {
+        bool known = false;
+        for (WriteGroup group : writeAllOrder())
+            known = known || writeGroupName(group) == name;
+        if (!known)
+            return fail(error, QStringLiteral("unknown group \"%1\" for --only").arg(name));
+    }
+    groups.clear();
+    for (WriteGroup group : writeAllOrder()) {
+        if (names.contains(writeGroupName(group)))
+            groups << group;
+    }
+    return true;
+}
+
+} // namespace
+
+QString Invocation::channelName() const
+{
+    if (!serial.isEmpty())
+        return QStringLiteral("serial:") + serial;
+    const QString shown = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+    return QStringLiteral("tcp:%1:%2").arg(shown).arg(port);
+}
+
+const QStringList &resetKindNames()
+{
+    static const QStringList names = {
+        QStringLiteral("full"),     QStringLiteral("journal"),       QStringLiteral("z-reports"),
+        QStringLiteral("settings"), QStringLiteral("first-command"), QStringLiteral("all-commands")};
+    return names;
+}
+
+const QStringList &testNames()
+{
+    static const QStringList names = {QStringLiteral("unit"), QStringLiteral("modem"),
+                                      QStringLiteral("server"), QStringLiteral("signal")};
+    return names;
+}
+
+bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error)
+{
+    invocation = Invocation();
+    QCommandLineParser parser;
+    QList<QCommandLineOption> options;
+    for (const OptionInfo &info : optionTable)
+        options << makeOption(info);
+    parser.addOptions(options);
+    if (!parser.parse(arguments))
+        return fail(error, parser.errorText());
+
+    invocation.help = parser.isSet(QStringLiteral("help"));
+    invocation.version = parser.isSet(QStringLiteral("version"));
+    if (invocation.help || invocation.version)
+        return true;
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return fail(error, QStringLiteral("no command given"));
+    invocation.command = positional.first();
+    const CommandInfo *command = nullptr;
+    for (const CommandInfo &info : commandTable) {
+        if (invocation.command == QLatin1String(info.name))
+            command = &info;
+    }
+    if (!command)
+        return fail(error, QStringLiteral("unknown command \"%1\"").arg(invocation.command));
+    if (positional.size() - 1 != command->arguments) {
+        return fail(error, command->arguments == 0
+                               ? QStringLiteral("%1 takes no arguments").arg(invocation.command)
+                               : QStringLiteral("usage: tallyctl %1 %2")
+                                     .arg(invocation.command, QLatin1String(command->argumentName)));
+    }
+    if (command->arguments > 0)
+        invocation.argument = positional.at(1);
+
+    for (const OptionInfo &info : optionTable) {
+        if (!info.commands || !parser.isSet(QLatin1String(info.name)))
+            continue;
+        if (!QString::fromLatin1(info.commands).split(QLatin1Char(' ')).contains(invocation.command))
+            return fail(error, QStringLiteral("--%1 does not go with %2")
+                                   .arg(QLatin1String(info.name), invocation.command));
+    }
+
+    invocation.json = parser.isSet(QStringLiteral("json"));
+    invocation.trace = parser.isSet(QStringLiteral("trace"));
+    invocation.journal = parser.value(QStringLiteral("journal"));
+    invocation.output = parser.value(QStringLiteral("output"));
+    invocation.verify = parser.isSet(QStringLiteral("verify"));
+    invocation.series = parser.isSet(QStringLiteral("series"));
+    invocation.yes = parser.isSet(QStringLiteral("yes"));
+    if (parser.isSet(QStringLiteral("no-increment-mac")))
+        invocation.macIncrement = Invocation::MacIncrement::Off;
+    else if (parser.isSet(QStringLiteral("increment-mac")))
+        invocation.macIncrement = Invocation::MacIncrement::On;
+
+    if (parser.isSet(QStringLiteral("journal")) && invocation.journal.isEmpty())
+        return fail(error, QStringLiteral("--journal needs a file name"));
+    if (parser.isSet(QStringLiteral("output")) && invocation.output.isEmpty())
+        return fail(error, QStringLiteral("-o needs a file name"));
+
+    const bool tcp = parser.isSet(QStringLiteral("host"));
+    const bool serial = parser.isSet(QStringLiteral("serial"));
+    if (tcp && serial)
+        return fail(error, QStringLiteral("give either --host or --serial, not both"));
+    if (tcp) {
+        invocation.hostText = parser.value(QStringLiteral("host"));
+        if (!parseHost(invocation.hostText, invocation.host, invocation.port))
+            return fail(error, QStringLiteral("--host expects ADDR or ADDR:PORT, got \"%1\"")
+                                   .arg(invocation.hostText));
+    }
+    if (serial) {
+        invocation.serial = parser.value(QStringLiteral("serial"));
+        if (invocation.serial.isEmpty())
+            return fail(error, QStringLiteral("--serial needs a port name"));
+    }
+    if (invocation.command != QLatin1String("list-ports") && !invocation.hasChannel())
+        return fail(error, QStringLiteral("%1 talks to a unit: give --host ADDR[:PORT] or --serial NAME")
+                               .arg(invocation.command));
+
+    invocation.groups = writeAllOrder();
+    if (parser.isSet(QStringLiteral("only"))
+        && !parseGroups(parser.value(QStringLiteral("only")), invocation.groups, error))
+        return false;
+
+    if (invocation.command == QLatin1String("test") && !testNames().contains(invocation.argument))
+        return fail(error, QStringLiteral("unknown test \"%1\": unit, modem, server or signal")
+                               .arg(invocation.argument));
+    if (invocation.command == QLatin1String("reset")) {
+        if (!resetKindNames().contains(invocation.argument))
+            return fail(error, QStringLiteral("unknown reset kind \"%1\": %2")
+                                   .arg(invocation.argument, resetKindNames().join(QStringLiteral(", "))));
+        if (!invocation.yes)
+            return fail(error, QStringLiteral("reset erases data on the unit: add --yes to go ahead"));
+    }
+    return true;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: tallyctl [options] COMMAND [arguments]\n"
+        "\n"
+        "Reads, checks and writes the settings of a data-transmission unit (БМКС) over a serial\n"
+        "port or TCP, with the same rules and messages as the tallyconf window.\n"
+        "\n"
+        "Commands:\n"
+        "  list-ports                  the serial ports of this machine, one per line\n"
+        "  read [-o FILE]              read the unit's settings as KEY=value lines, or into FILE\n"
+        "  write PROFILE [--only GROUPS] [--verify] [--increment-mac | --no-increment-mac]\n"
+        "        [--series]            check PROFILE (an INI file like tallyconf.ini) and write it\n"
+        "  test unit|modem|server|signal\n"
+        "                              the unit's status, the modem's status, the server\n"
+        "                              response time, the signal level\n"
+        "  reset full|journal|z-reports|settings|first-command|all-commands --yes\n"
+        "                              erase a data area of the unit\n"
+        "\n"
+        "Channel (one is needed by every command but list-ports):\n"
+        "  --host ADDR[:PORT]          the unit over TCP, port 20107 unless given\n"
+        "  --serial NAME               a serial port by name (ttyUSB0, COM3) or path; 9600 8N1\n"
+        "\n"
+        "Options of write:\n"
+        "  --only GROUPS               comma-separated, from: timeouts, token, server, gprs,\n"
+        "                              ethernet, mac, priority, cashdesk (sent in that order)\n"
+        "  --verify                    read the written groups back and compare them key by key\n"
+        "  --increment-mac             after the unit took the MAC, store the next one as EthMAC\n"
+        "                              in PROFILE (default: the profile's IncrementMac)\n"
+        "  --no-increment-mac          never change PROFILE\n"
+        "  --series                    one unit after another: a summary line per unit, then\n"
+        "                              Enter for the next; end of input ends the series\n"
+        "\n"
+        "Other options:\n"
+        "  -o, --output FILE           read: store the values in FILE (INI), other keys kept\n"
+        "  --yes                       reset: confirm\n"
+        "  --json                      machine-readable output\n"
+        "  --trace                     every frame and acknowledgement on stderr, in hex, with\n"
+        "                              milliseconds since start, and every wait that runs out\n"
+        "  --journal FILE              append a JSON line per unit: time, channel, command,\n"
+        "                              exit, message, groups, mac, cashDeskId\n"
+        "  -h, --help                  this text\n"
+        "  -V, --version               the version\n"
+        "\n"
+        "Exit status:\n"
+        "  0  success\n"
+        "  1  usage error (unknown command or option, no channel, reset without --yes, a\n"
+        "     journal that cannot be written)\n"
+        "  2  a value in the profile is rejected, or the profile cannot be read or updated;\n"
+        "     nothing was sent\n"
+        "  3  the channel cannot be opened\n"
+        "  4  the unit refused or did not answer; groups before the named one stay written\n"
+        "  5  --verify found a difference between what was sent and what the unit holds\n"
+        "  A series exits 0 when every unit succeeded, otherwise with the first failure's code.\n");
+}

@@ -1,0 +1,58 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include "valuerules.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What tallyctl returns; scripts and the factory test station tell failures apart by it.
+enum ExitCode {
+    ExitOk = 0,
+    ExitUsage = 1,          // unknown command or option, no channel, reset without --yes, ...
+    ExitProfile = 2,        // a value is rejected or the profile cannot be read: nothing sent
+    ExitChannel = 3,        // the serial port or the TCP connection cannot be opened
+    ExitUnit = 4,           // the unit refused or did not answer
+    ExitVerify = 5,         // the unit confirmed a write but holds something else
+};
+
+// One run of tallyctl as the command line asks for it.
+struct Invocation {
+    QString command;            // list-ports, read, write, test, reset; empty for --help/--version
+    QString argument;           // PROFILE of write, the kind of test and reset
+
+    // The channel: a TCP host (and port), or a serial port by name or system location.
+    QString host;
+    quint16 port = 0;
+    QString hostText;           // --host as typed, for messages
+    QString serial;
+
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool trace = false;
+    QString journal;
+    QString output;             // read -o
+    QList<WriteGroup> groups;   // write: the groups to send, in write-all order
+    bool verify = false;
+    bool series = false;
+    enum class MacIncrement { AsProfile, On, Off } macIncrement = MacIncrement::AsProfile;
+    bool yes = false;
+
+    bool hasChannel() const { return !host.isEmpty() || !serial.isEmpty(); }
+    // "tcp:HOST:PORT" or "serial:NAME", for the journal.
+    QString channelName() const;
+};
+
+// Reads the arguments (argv[0] first). On a usage error returns false with the reason.
+bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error);
+
+QString helpText();
+
+// The reset kinds by the names the command line gives them, in the window's order 0 to 5.
+const QStringList &resetKindNames();
+// The tests by their names: unit, modem, server, signal.
+const QStringList &testNames();
+
+#endif // COMMANDLINE_H

@@ -1,0 +1,39 @@
+#ifndef EXCHANGELOG_H
+#define EXCHANGELOG_H
+
+#include "linktrace.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+// What went over the line: with --trace every frame, acknowledgement and expired wait as a line
+// on stderr; in any case a note of the last thing that went wrong, so that a failure can say
+// whether the unit refused, stayed silent or sent a broken frame.
+class ExchangeLog : public LinkTrace
+{
+public:
+    // `clock` runs from the start of the program; the trace's times count from there.
+    ExchangeLog(const QElapsedTimer &clock, bool printing);
+
+    void sent(const QByteArray &frame) override;
+    void received(const QByteArray &bytes) override;
+    void waitExpired(Awaited awaited, int limitMs, qint64 waitedMs, const QString &reason) override;
+
+    // Why the last exchange failed, in a few words; empty when the line showed nothing wrong.
+    QString problem() const { return lastProblem; }
+
+    // Two-digit upper-case hex bytes separated by single spaces: "02 02 07 06 03".
+    static QString hex(const QByteArray &bytes);
+
+private:
+    void print(char direction, const QString &text) const;
+
+    const QElapsedTimer &clock;
+    bool printing;
+    QByteArray lastRequest;     // data of the last request frame
+    bool awaitingAck = false;
+    QString lastProblem;
+};
+
+#endif // EXCHANGELOG_H

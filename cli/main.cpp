@@ -1,0 +1,39 @@
+#include "commandline.h"
+#include "console.h"
+#include "tallyctl.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+int main(int argc, char *argv[])
+{
+    QElapsedTimer clock;
+    clock.start();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tallyctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLYCONF_VERSION));
+#ifdef Q_OS_WIN
+    // The window's messages are Russian and go out as UTF-8.
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+
+    Invocation invocation;
+    QString error;
+    if (!parseCommandLine(QCoreApplication::arguments(), invocation, error)) {
+        Console::err(QStringLiteral("tallyctl: %1\nTry 'tallyctl --help'.\n").arg(error));
+        return ExitUsage;
+    }
+    if (invocation.help) {
+        Console::out(helpText());
+        return ExitOk;
+    }
+    if (invocation.version) {
+        Console::out(QStringLiteral("tallyctl %1\n").arg(QCoreApplication::applicationVersion()));
+        return ExitOk;
+    }
+    return Tallyctl(invocation, clock).run();
+}

@@ -1,0 +1,398 @@
+#include "tallyctl.h"
+
+#include "console.h"
+#include "unitsession.h"
+#include "valuerules.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPortInfo>
+#include <QSettings>
+
+namespace {
+
+const QString macKey = QStringLiteral("EthMAC");
+const QString cashDeskIdKey = QStringLiteral("CashDeskID");
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QString jsonLine(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+}
+
+QString withLineEnd(const QString &text)
+{
+    return text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n');
+}
+
+} // namespace
+
+Tallyctl::Tallyctl(const Invocation &invocation, const QElapsedTimer &clock)
+    : invocation(invocation), exchangeLog(clock, invocation.trace), journal(invocation.journal)
+{
+    link.setTrace(&exchangeLog);
+}
+
+int Tallyctl::run()
+{
+    QString error;
+    if (journal.isEnabled() && !journal.check(error)) {
+        Console::err(QStringLiteral("tallyctl: ") + error + QLatin1Char('\n'));
+        return ExitUsage;
+    }
+    const QString &command = invocation.command;
+    if (command == QLatin1String("list-ports"))
+        return listPorts();
+    if (command == QLatin1String("read"))
+        return read();
+    if (command == QLatin1String("write"))
+        return write();
+    if (command == QLatin1String("test"))
+        return test();
+    return reset();
+}
+
+int Tallyctl::listPorts()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    QJsonArray list;
+    for (const QSerialPortInfo &port : ports) {
+        const bool usb = port.hasVendorIdentifier() && port.hasProductIdentifier();
+        if (invocation.json) {
+            QJsonObject entry;
+            entry.insert(QStringLiteral("name"), port.portName());
+            entry.insert(QStringLiteral("location"), port.systemLocation());
+            entry.insert(QStringLiteral("description"), port.description());
+            entry.insert(QStringLiteral("manufacturer"), port.manufacturer());
+            entry.insert(QStringLiteral("serialNumber"), port.serialNumber());
+            entry.insert(QStringLiteral("vendorId"),
+                         port.hasVendorIdentifier() ? QJsonValue(port.vendorIdentifier()) : QJsonValue());
+            entry.insert(QStringLiteral("productId"),
+                         port.hasProductIdentifier() ? QJsonValue(port.productIdentifier()) : QJsonValue());
+            list.append(entry);
+            continue;
+        }
+        const QString usbId = usb ? QStringLiteral("%1:%2")
+                                        .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                                        .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'))
+                                  : QString();
+        Console::out(QStringList({port.portName(), port.systemLocation(), port.description(),
+                                  port.manufacturer(), port.serialNumber(), usbId})
+                         .join(QLatin1Char('\t'))
+                     + QLatin1Char('\n'));
+    }
+    if (invocation.json)
+        Console::out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
+    return ExitOk;
+}
+
+bool Tallyctl::openChannel(Outcome &outcome)
+{
+    if (!invocation.serial.isEmpty()) {
+        // A listed name (ttyUSB0, COM3) stands for its system location; anything else, such as
+        // a pseudo-terminal the system does not list, is opened as given.
+        QString location = invocation.serial;
+        for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
+            if (port.portName() == invocation.serial)
+                location = port.systemLocation();
+        }
+        if (link.openSerialAt(location))
+            return true;
+        outcome.message = QStringLiteral("Не могу открыть порт ") + invocation.serial;
+    } else {
+        if (link.openTcp(invocation.host, invocation.port))
+            return true;
+        outcome.message = QStringLiteral("Не могу установить соединение ") + invocation.hostText;
+    }
+    outcome.exitCode = ExitChannel;
+    outcome.cause = link.openError();
+    return false;
+}
+
+int Tallyctl::finishUnit(const Outcome &outcome)
+{
+    link.close();
+    if (outcome.exitCode != ExitOk) {
+        Console::err(withLineEnd(outcome.message));
+        if (!outcome.cause.isEmpty())
+            Console::err(QStringLiteral("tallyctl: ") + outcome.cause + QLatin1Char('\n'));
+    }
+    if (journal.isEnabled()) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("time"),
+                     QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        entry.insert(QStringLiteral("channel"), invocation.channelName());
+        entry.insert(QStringLiteral("command"), invocation.command);
+        entry.insert(QStringLiteral("exit"), outcome.exitCode);
+        entry.insert(QStringLiteral("message"),
+                     outcome.message.split(QLatin1Char('\n')).join(QStringLiteral("; ")));
+        entry.insert(QStringLiteral("groups"), QJsonArray::fromStringList(outcome.groups));
+        entry.insert(QStringLiteral("mac"), textOrNull(outcome.mac));
+        entry.insert(QStringLiteral("cashDeskId"), textOrNull(outcome.cashDeskId));
+        QString error;
+        if (!journal.append(entry, error))
+            Console::err(QStringLiteral("tallyctl: ") + error + QLatin1Char('\n'));
+    }
+    return outcome.exitCode;
+}
+
+int Tallyctl::read()
+{
+    Outcome outcome;
+    Profile values;
+    if (openChannel(outcome)) {
+        const QString failure = readGroups(link, readAllOrder(), values, [&outcome](ReadGroup group) {
+            outcome.groups << readGroupName(group);
+        });
+        outcome.mac = values.value(macKey);
+        outcome.cashDeskId = values.value(cashDeskIdKey);
+        if (!failure.isEmpty()) {
+            outcome.exitCode = ExitUnit;
+            outcome.message = failure;
+            outcome.cause = exchangeLog.problem();
+        }
+    }
+    if (outcome.exitCode == ExitOk && !invocation.output.isEmpty()) {
+        QSettings file(invocation.output, QSettings::IniFormat);
+        values.store(file);
+        file.sync();
+        if (file.status() != QSettings::NoError) {
+            outcome.exitCode = ExitProfile;
+            outcome.message = QStringLiteral("tallyctl: cannot write %1").arg(invocation.output);
+        }
+    } else if (outcome.exitCode == ExitOk && invocation.json) {
+        QJsonObject object;
+        for (const QString &key : Profile::keys())
+            object.insert(key, values.value(key));
+        object.insert(QStringLiteral("UseDHCP"), values.useDhcp());
+        object.insert(QStringLiteral("Priority"), values.priority());
+        Console::out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+    } else if (outcome.exitCode == ExitOk) {
+        QString lines;
+        for (const QString &key : Profile::keys())
+            lines += key + QLatin1Char('=') + values.value(key) + QLatin1Char('\n');
+        Console::out(lines);
+    }
+    return finishUnit(outcome);
+}
+
+int Tallyctl::write()
+{
+    if (!invocation.series) {
+        const Outcome outcome = writeUnit();
+        if (outcome.exitCode == ExitOk && !invocation.json)
+            Console::out(writeDoneMessage() + QLatin1Char('\n'));
+        else if (invocation.json)
+            printSummary(0, outcome);
+        return finishUnit(outcome);
+    }
+
+    // The production line: the engineer connects a unit, presses Enter, and so on until the end
+    // of input. A failed unit keeps its MAC for the next one.
+    int firstFailure = ExitOk;
+    for (int unit = 1;; ++unit) {
+        const Outcome outcome = writeUnit();
+        printSummary(unit, outcome);
+        const int exitCode = finishUnit(outcome);
+        if (firstFailure == ExitOk)
+            firstFailure = exitCode;
+        // A MAC that cannot be moved on would go to the next unit twice.
+        if (outcome.macNotStored)
+            break;
+        Console::err(QStringLiteral("Connect the next unit and press Enter (end of input ends the series).\n"));
+        QString line;
+        if (!Console::readLine(line))
+            break;
+    }
+    return firstFailure;
+}
+
+void Tallyctl::printSummary(int unit, const Outcome &outcome)
+{
+    if (invocation.json) {
+        QJsonObject object;
+        if (unit > 0)
+            object.insert(QStringLiteral("unit"), unit);
+        object.insert(QStringLiteral("exit"), outcome.exitCode);
+        object.insert(QStringLiteral("message"),
+                      outcome.message.split(QLatin1Char('\n')).join(QStringLiteral("; ")));
+        object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(outcome.groups));
+        object.insert(QStringLiteral("mac"), textOrNull(outcome.mac));
+        object.insert(QStringLiteral("cashDeskId"), textOrNull(outcome.cashDeskId));
+        Console::out(jsonLine(object));
+        return;
+    }
+    const QString result = outcome.exitCode == ExitOk
+        ? QStringLiteral("ok")
+        : QStringLiteral("failed (exit %1: %2)")
+              .arg(outcome.exitCode)
+              .arg(outcome.message.split(QLatin1Char('\n')).join(QStringLiteral(", ")));
+    const auto shown = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    Console::out(QStringLiteral("unit %1: %2; MAC %3; cash-desk ID %4\n")
+                     .arg(unit)
+                     .arg(result, shown(outcome.mac), shown(outcome.cashDeskId)));
+}
+
+Tallyctl::Outcome Tallyctl::writeUnit()
+{
+    Outcome outcome;
+    const QString &path = invocation.argument;
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable()) {
+        outcome.exitCode = ExitProfile;
+        outcome.message = QStringLiteral("tallyctl: cannot read the profile %1").arg(path);
+        return outcome;
+    }
+    QSettings file(path, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError) {
+        outcome.exitCode = ExitProfile;
+        outcome.message = QStringLiteral("tallyctl: cannot read the profile %1").arg(path);
+        return outcome;
+    }
+    const Profile profile = Profile::load(file);
+    const bool incrementMac = invocation.macIncrement == Invocation::MacIncrement::On
+        || (invocation.macIncrement == Invocation::MacIncrement::AsProfile
+            && file.value(QStringLiteral("IncrementMac"), false).toBool());
+
+    // Every value is checked before the channel is opened: a bad one leaves the unit untouched.
+    WriteRecords records;
+    Rejection rejection;
+    if (!encodeGroups(profile, invocation.groups, records, rejection)) {
+        outcome.exitCode = ExitProfile;
+        outcome.message = rejection.key + QStringLiteral(": ") + rejection.message;
+        return outcome;
+    }
+    const Profile sent = sentValues(records, invocation.groups);
+    if (!openChannel(outcome))
+        return outcome;
+
+    bool macConfirmed = false;
+    const QString failure = sendGroups(link, invocation.groups, records, [&](WriteGroup group) {
+        outcome.groups << writeGroupName(group);
+        if (group == WriteGroup::Mac) {
+            macConfirmed = true;
+            outcome.mac = sent.value(macKey);
+        } else if (group == WriteGroup::CashDeskId) {
+            outcome.cashDeskId = sent.value(cashDeskIdKey);
+        }
+    });
+    bool macVerified = false;
+    if (!failure.isEmpty()) {
+        outcome.exitCode = ExitUnit;
+        outcome.message = failure;
+        outcome.cause = exchangeLog.problem();
+    } else if (invocation.verify) {
+        verifyUnit(sent, outcome, macVerified);
+    }
+    link.close();
+
+    // The next unit's MAC, once this unit holds this one (with --verify: is seen to hold it).
+    if (macConfirmed && incrementMac && (!invocation.verify || macVerified))
+        storeNextMac(profile, outcome);
+    return outcome;
+}
+
+void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome, bool &macVerified)
+{
+    QList<ReadGroup> groups;
+    for (ReadGroup group : readAllOrder()) {
+        for (WriteGroup written : invocation.groups) {
+            if (readGroupOf(written) == group && !groups.contains(group))
+                groups << group;
+        }
+    }
+    Profile held;
+    bool ethernetRead = false;
+    const QString failure = readGroups(link, groups, held, [&ethernetRead](ReadGroup group) {
+        ethernetRead = ethernetRead || group == ReadGroup::Ethernet;
+    });
+    macVerified = ethernetRead && held.value(macKey) == sent.value(macKey);
+    if (!failure.isEmpty()) {
+        outcome.exitCode = ExitUnit;
+        outcome.message = failure;
+        outcome.cause = exchangeLog.problem();
+        return;
+    }
+
+    QStringList differences;
+    for (WriteGroup group : invocation.groups) {
+        for (const QString &key : writeGroupKeys(group)) {
+            if (held.value(key) != sent.value(key))
+                differences << QStringLiteral("%1: sent \"%2\", the unit holds \"%3\"")
+                                   .arg(key, sent.value(key), held.value(key));
+        }
+    }
+    if (!differences.isEmpty()) {
+        outcome.exitCode = ExitVerify;
+        outcome.message = differences.join(QLatin1Char('\n'));
+    }
+}
+
+void Tallyctl::storeNextMac(const Profile &profile, Outcome &outcome)
+{
+    QString next;
+    if (!nextMac(profile.value(macKey), next))
+        return;
+    QSettings file(invocation.argument, QSettings::IniFormat);
+    file.setValue(macKey, next);
+    file.sync();
+    if (file.status() == QSettings::NoError)
+        return;
+    outcome.macNotStored = true;
+    // The unit's own failure, if any, says more; otherwise this one must not go unnoticed.
+    if (outcome.exitCode == ExitOk) {
+        outcome.exitCode = ExitProfile;
+        outcome.message = QStringLiteral("tallyctl: cannot store the next MAC %1 in %2")
+                              .arg(next, invocation.argument);
+    }
+}
+
+int Tallyctl::test()
+{
+    const int index = testNames().indexOf(invocation.argument);
+    const UnitTest kind = UnitTest(index);
+    Outcome outcome;
+    QString text;
+    int value = -1;
+    if (openChannel(outcome)) {
+        if (runUnitTest(link, kind, text, value)) {
+            if (invocation.json) {
+                QJsonObject object;
+                object.insert(QStringLiteral("test"), invocation.argument);
+                object.insert(QStringLiteral("text"), text);
+                object.insert(QStringLiteral("value"), value >= 0 ? QJsonValue(value) : QJsonValue());
+                Console::out(jsonLine(object));
+            } else {
+                Console::out(withLineEnd(text));
+            }
+        } else {
+            outcome.exitCode = ExitUnit;
+            outcome.message = unitTestFailureMessage(kind);
+            outcome.cause = exchangeLog.problem();
+        }
+    }
+    return finishUnit(outcome);
+}
+
+int Tallyctl::reset()
+{
+    const int kind = resetKindNames().indexOf(invocation.argument);
+    Outcome outcome;
+    if (openChannel(outcome)) {
+        if (link.resetData(quint8(kind))) {
+            Console::out(resetDoneMessage() + QLatin1Char('\n'));
+        } else {
+            outcome.exitCode = ExitUnit;
+            outcome.message = resetFailureMessage();
+            outcome.cause = exchangeLog.problem();
+        }
+    }
+    return finishUnit(outcome);
+}
