@@ -1,0 +1,7 @@
+# tallyctl run as a program against the unit simulator on 127.0.0.10 (and, for the serial path,
+# the simulator program on a pseudo-terminal); the window writes the same files for comparison.
+tally_add_test(tst_tallyctl SOURCES tst_tallyctl.cpp LIBS tallywindow TIMEOUT 90)
+target_compile_definitions(tst_tallyctl PRIVATE
+    TALLYCTL_PATH="$<TARGET_FILE:tallyctl>"
+    UNIT_SIMULATOR_PATH="$<TARGET_FILE:unit-simulator>")
+add_dependencies(tst_tallyctl tallyctl unit-simulator)
