@@ -34,6 +34,17 @@ QString withLineEnd(const QString &text)
 
 } // namespace
 
+QJsonObject Tallyctl::Outcome::toJson() const
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("exit"), exitCode);
+    object.insert(QStringLiteral("message"), message.split(QLatin1Char('\n')).join(QStringLiteral("; ")));
+    object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(groups));
+    object.insert(QStringLiteral("mac"), textOrNull(mac));
+    object.insert(QStringLiteral("cashDeskId"), textOrNull(cashDeskId));
+    return object;
+}
+
 Tallyctl::Tallyctl(const Invocation &invocation, const QElapsedTimer &clock)
     : invocation(invocation), exchangeLog(clock, invocation.trace), journal(invocation.journal)
 {
@@ -125,17 +136,11 @@ int Tallyctl::finishUnit(const Outcome &outcome)
             Console::err(QStringLiteral("tallyctl: ") + outcome.cause + QLatin1Char('\n'));
     }
     if (journal.isEnabled()) {
-        QJsonObject entry;
+        QJsonObject entry = outcome.toJson();
         entry.insert(QStringLiteral("time"),
                      QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
         entry.insert(QStringLiteral("channel"), invocation.channelName());
         entry.insert(QStringLiteral("command"), invocation.command);
-        entry.insert(QStringLiteral("exit"), outcome.exitCode);
-        entry.insert(QStringLiteral("message"),
-                     outcome.message.split(QLatin1Char('\n')).join(QStringLiteral("; ")));
-        entry.insert(QStringLiteral("groups"), QJsonArray::fromStringList(outcome.groups));
-        entry.insert(QStringLiteral("mac"), textOrNull(outcome.mac));
-        entry.insert(QStringLiteral("cashDeskId"), textOrNull(outcome.cashDeskId));
         QString error;
         if (!journal.append(entry, error))
             Console::err(QStringLiteral("tallyctl: ") + error + QLatin1Char('\n'));
@@ -217,15 +222,9 @@ int Tallyctl::write()
 void Tallyctl::printSummary(int unit, const Outcome &outcome)
 {
     if (invocation.json) {
-        QJsonObject object;
+        QJsonObject object = outcome.toJson();
         if (unit > 0)
             object.insert(QStringLiteral("unit"), unit);
-        object.insert(QStringLiteral("exit"), outcome.exitCode);
-        object.insert(QStringLiteral("message"),
-                      outcome.message.split(QLatin1Char('\n')).join(QStringLiteral("; ")));
-        object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(outcome.groups));
-        object.insert(QStringLiteral("mac"), textOrNull(outcome.mac));
-        object.insert(QStringLiteral("cashDeskId"), textOrNull(outcome.cashDeskId));
         Console::out(jsonLine(object));
         return;
     }

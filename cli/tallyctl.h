@@ -8,6 +8,7 @@
 #include "profile.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,9 @@ private:
         QString mac;            // written or read, when there was one
         QString cashDeskId;
         bool macNotStored = false;  // the unit took the MAC, but the next one is not in PROFILE
+
+        // exit, message (one line), groups, mac and cashDeskId (null when none).
+        QJsonObject toJson() const;
     };
 
     int listPorts();
