@@ -39,25 +39,28 @@ entry="$root/usr/share/applications/tallyconf.desktop"
 grep -qx 'Name\[ru\]=Конфигуратор БМКС' "$entry" || { echo "no Russian name in the desktop entry"; fail=1; }
 grep -qx 'Exec=tallyconf' "$entry" || { echo "desktop entry does not start tallyconf"; fail=1; }
 if command -v desktop-file-validate >/dev/null; then
-    report=$(desktop-file-validate "$entry" 2>&1) && [ -z "$report" ] || { echo "$report"; fail=1; }
+    if ! report=$(desktop-file-validate "$entry" 2>&1) || [ -n "$report" ]; then
+        echo "$report"; fail=1
+    fi
 fi
 
 version=$(dpkg-deb -f "$deb" Version)
 latest=$(gzip -dc "$root/usr/share/doc/tallyconf/changelog.gz" | sed -n 1p || true)
-[[ $latest == "tallyconf ($version) "* ]] || { echo "changelog starts with \"$latest\", not $version"; fail=1; }
+[[ $latest == "tallyconf ($version) "* ]] || { echo "changelog is not at $version: $latest"; fail=1; }
 
 # What the packaged completion offers for a line typed up to its end, with bash-completion's
 # helpers when they are installed.
 completions() {
-    bash -c '[ -f /usr/share/bash-completion/bash_completion ] && . /usr/share/bash-completion/bash_completion
-             . "$1"; COMP_LINE=$2; COMP_POINT=${#2}; read -ra COMP_WORDS <<<"$2"
+    bash -c '[ -f "$3" ] && . "$3"; . "$1"
+             COMP_LINE=$2; COMP_POINT=${#2}; read -ra COMP_WORDS <<<"$2"
              [[ $2 == *" " ]] && COMP_WORDS+=("")
              COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _tallyctl; echo "${COMPREPLY[*]}"' \
-        bash "$root/usr/share/bash-completion/completions/tallyctl" "$1"
+        bash "$root/usr/share/bash-completion/completions/tallyctl" "$1" \
+        /usr/share/bash-completion/bash_completion
 }
 while IFS='|' read -r line expected; do
     got=$(completions "$line")
-    [ "$got" = "$expected" ] || { echo "completion of \"$line\": \"$got\", expected \"$expected\""; fail=1; }
+    [ "$got" = "$expected" ] || { echo "\"$line\" completes to \"$got\", not \"$expected\""; fail=1; }
 done <<'LINES'
 tallyctl te|test
 tallyctl test |unit modem server signal
