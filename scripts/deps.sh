@@ -3,7 +3,10 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev fonts-dejavu-core dpkg-dev file "$@")
+# The package test also runs lintian (which brings man-db for the manual pages),
+# desktop-file-validate and tallyctl's completion under bash-completion.
+packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev fonts-dejavu-core dpkg-dev file
+          lintian desktop-file-utils bash-completion "$@")
 
 missing=()
 for package in "${packages[@]}"; do
