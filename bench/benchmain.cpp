@@ -81,16 +81,16 @@ private:
     QFile file;
 };
 
-PacedResult measurePaced(WindowRunner &bench, Operation operation, int runs, RequestLog &log,
+PacedResult measurePaced(FrontEndRunner &runner, Operation operation, int runs, RequestLog &log,
                          CountingRelay &relay)
 {
     PacedResult result;
     QList<QByteArray> frames;
     log.takeNew(&frames);
 
-    bench.connectTo(UnitHost);
+    runner.connectTo(UnitHost);
     for (int i = 0; i < runs; ++i) {
-        RunOutcome outcome = bench.run(operation);
+        RunOutcome outcome = runner.run(operation);
         if (outcome.ok && !log.takeNew(&frames))
             outcome = {false, QStringLiteral("unreadable request log"), 0};
         if (outcome.ok && result.framesPerRun == 0) {
@@ -109,9 +109,9 @@ PacedResult measurePaced(WindowRunner &bench, Operation operation, int runs, Req
     // The same operation once more through the relay, which counts both directions on the
     // configurator's side of the line.
     relay.resetCounts();
-    bench.connectTo(RelayHost);
-    const RunOutcome counted = bench.run(operation);
-    bench.connectTo(UnitHost);
+    runner.connectTo(RelayHost);
+    const RunOutcome counted = runner.run(operation);
+    runner.connectTo(UnitHost);
     log.takeNew(&frames);
     if (!counted.ok)
         result.error = QStringLiteral("counted run: ") + counted.error;
