@@ -1,8 +1,10 @@
 // Measures the configurator's read-all and write-all against the unit simulator, once with a
-// unit that answers at once and once over a line paced like the real 9600-baud one, and the time
-// and memory the program needs to show its window. Prints one table.
+// unit that answers at once and once over a line paced like the real 9600-baud one, the same for
+// tallyctl read and write as whole processes, and the time and memory the program needs to show
+// its window. Prints one table.
 
 #include "benchmath.h"
+#include "clirunner.h"
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "startuprun.h"
@@ -174,8 +176,9 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Times read-all, write-all and the start-up of the configurator against the unit simulator\n"
-        "on 127.0.0.20 (and a counting relay on 127.0.0.21), and prints one table."));
+        "Times read-all, write-all and the start-up of the configurator, and tallyctl read and write,\n"
+        "against the unit simulator on 127.0.0.20 (and a counting relay on 127.0.0.21), and prints\n"
+        "one table."));
     parser.addHelpOption();
     const QCommandLineOption runsOption(QStringLiteral("runs"),
         QStringLiteral("Runs of each operation with an instant unit (default 50)."), QStringLiteral("N"), QStringLiteral("50"));
@@ -187,7 +190,9 @@ int main(int argc, char *argv[])
         QStringLiteral("The unit-simulator program."), QStringLiteral("PATH"), QStringLiteral(TALLY_SIMULATOR_PATH));
     const QCommandLineOption probeOption(QStringLiteral("probe"),
         QStringLiteral("The tallyconf-startup-probe program."), QStringLiteral("PATH"), QStringLiteral(TALLY_PROBE_PATH));
-    parser.addOptions({runsOption, pacedOption, startupOption, simulatorOption, probeOption});
+    const QCommandLineOption tallyctlOption(QStringLiteral("tallyctl"),
+        QStringLiteral("The tallyctl program."), QStringLiteral("PATH"), QStringLiteral(TALLY_TALLYCTL_PATH));
+    parser.addOptions({runsOption, pacedOption, startupOption, simulatorOption, probeOption, tallyctlOption});
     parser.process(app);
 
     const int instantRuns = qMax(1, parser.value(runsOption).toInt());
@@ -195,6 +200,7 @@ int main(int argc, char *argv[])
     const int startupRuns = qMax(1, parser.value(startupOption).toInt());
     const QString simulator = parser.value(simulatorOption);
     const QString probe = parser.value(probeOption);
+    const QString tallyctl = parser.value(tallyctlOption);
 
     // The window keeps its defaults in the working directory; none of ours may leak in or out.
     QTemporaryDir workDir;
@@ -208,6 +214,8 @@ int main(int argc, char *argv[])
     const QString loadBefore = loadAverage();
     WindowRunner bench;
     bench.connectTo(UnitHost);
+    CliRunner cli(tallyctl, workDir.filePath(QStringLiteral("profile.ini")));
+    cli.connectTo(UnitHost);
     UnitProcess unit(simulator);
     QString error;
 
@@ -222,6 +230,20 @@ int main(int argc, char *argv[])
         instantRead.add(bench.run(Operation::ReadAll));
     for (int i = 0; i < instantRuns; ++i)
         instantWrite.add(bench.run(Operation::WriteAll));
+
+    // The profile every write sends; its read also brings tallyctl and its libraries into memory.
+    const RunOutcome stored = cli.storeProfile();
+    if (!stored.ok) {
+        out() << stored.error << '\n';
+        return 2;
+    }
+    Series cliStart, cliRead, cliWrite;
+    for (int i = 0; i < instantRuns; ++i)
+        cliStart.add(cli.startOnly());
+    for (int i = 0; i < instantRuns; ++i)
+        cliRead.add(cli.run(Operation::ReadAll));
+    for (int i = 0; i < instantRuns; ++i)
+        cliWrite.add(cli.run(Operation::WriteAll));
     unit.stop();
 
     // Paced line.
@@ -239,6 +261,8 @@ int main(int argc, char *argv[])
     RequestLog log(logPath);
     const PacedResult pacedRead = measurePaced(bench, Operation::ReadAll, pacedRuns, log, relay);
     const PacedResult pacedWrite = measurePaced(bench, Operation::WriteAll, pacedRuns, log, relay);
+    const PacedResult pacedCliRead = measurePaced(cli, Operation::ReadAll, pacedRuns, log, relay);
+    const PacedResult pacedCliWrite = measurePaced(cli, Operation::WriteAll, pacedRuns, log, relay);
     unit.stop();
 
     // Start-up.
@@ -262,17 +286,24 @@ int main(int argc, char *argv[])
           << loadBefore << ", after " << loadAverage() << "\n\n";
     out() << "| measurement | runs | result | target |\n|---|---|---|---|\n";
 
-    const BenchMath::Summary read = BenchMath::summarize(instantRead.ms);
-    out() << "| read-all, instant unit | " << read.count << " | median " << number(read.median, 2)
-          << " ms, max " << number(read.max, 2) << " ms" << instantRead.failureNote() << " | "
-          << target(read.count > 0 && read.median < 5, QStringLiteral("under 5 ms")) << " |\n";
-    const BenchMath::Summary write = BenchMath::summarize(instantWrite.ms);
-    out() << "| write-all, instant unit, to the success box | " << write.count << " | median "
-          << number(write.median, 2) << " ms, max " << number(write.max, 2) << " ms"
-          << instantWrite.failureNote() << " | - |\n";
+    bool allRan = true;
+    // A limit of 0: no target.
+    const auto instantRow = [&](const char *name, const Series &series, double limitMs) {
+        const BenchMath::Summary summary = BenchMath::summarize(series.ms);
+        out() << "| " << name << " | " << summary.count << " | median " << number(summary.median, 2)
+              << " ms, max " << number(summary.max, 2) << " ms" << series.failureNote() << " | "
+              << (limitMs > 0 ? target(summary.count > 0 && summary.median < limitMs,
+                                       QStringLiteral("under %1 ms").arg(limitMs))
+                              : QStringLiteral("-"))
+              << " |\n";
+        allRan = allRan && series.failures == 0;
+    };
+    instantRow("read-all, instant unit", instantRead, 5);
+    instantRow("write-all, instant unit, to the success box", instantWrite, 0);
+    instantRow("tallyctl read, whole process, instant unit", cliRead, 40);
+    instantRow("tallyctl write PROFILE, whole process, instant unit", cliWrite, 0);
 
-    bool allRan = instantRead.failures == 0 && instantWrite.failures == 0;
-    const auto pacedRow = [&](const char *name, const PacedResult &paced) {
+    const auto pacedRow = [&](const char *name, const PacedResult &paced, double limit) {
         const BenchMath::Summary measured = BenchMath::summarize(paced.configurator.ms);
         const BenchMath::Summary bare = BenchMath::summarize(paced.bareClient.ms);
         const double wire = BenchMath::wireMs(paced.bytesOut + paced.bytesIn, PacedBaud);
@@ -284,13 +315,16 @@ int main(int argc, char *argv[])
               << " (a bare client: " << number(wire > 0 ? bare.median / wire : 0, 3) << ")"
               << paced.configurator.failureNote()
               << (paced.error.isEmpty() ? QString() : QStringLiteral("; COUNT FAILED: ") + paced.error)
-              << " | " << target(measured.count > 0 && wire > 0 && ratio <= 1.02, QStringLiteral("ratio at most 1.02"))
+              << " | " << target(measured.count > 0 && wire > 0 && ratio <= limit,
+                                 QStringLiteral("ratio at most %1").arg(limit))
               << " |\n";
         allRan = allRan && paced.configurator.failures == 0 && paced.error.isEmpty()
             && paced.bareClient.failures == 0;
     };
-    pacedRow("read-all", pacedRead);
-    pacedRow("write-all", pacedWrite);
+    pacedRow("read-all", pacedRead, 1.02);
+    pacedRow("write-all", pacedWrite, 1.02);
+    pacedRow("tallyctl read, whole process", pacedCliRead, 1.03);
+    pacedRow("tallyctl write PROFILE, whole process", pacedCliWrite, 1.03);
 
     const BenchMath::Summary painted = BenchMath::summarize(toPainted);
     const BenchMath::Summary rss = BenchMath::summarize(peakRss);
@@ -308,13 +342,28 @@ int main(int argc, char *argv[])
         const BenchMath::Summary bare = BenchMath::summarize(paced.bareClient.ms);
         const BenchMath::Summary measured = BenchMath::summarize(paced.configurator.ms);
         out() << "  " << name << " over the paced line: a bare client sending the same frames and reading "
-              << "the answers takes median " << number(bare.median) << " ms; the configurator takes "
+              << "the answers takes median " << number(bare.median) << " ms; " << name << " takes "
               << number(bare.median > 0 ? measured.median / bare.median : 0, 3) << " times that; "
               << "through the counting relay " << number(paced.viaRelayMs) << " ms"
               << paced.bareClient.failureNote() << "\n";
     };
     bareLine("read-all", pacedRead);
     bareLine("write-all", pacedWrite);
+    bareLine("tallyctl read", pacedCliRead);
+    bareLine("tallyctl write", pacedCliWrite);
+
+    // What a tallyctl process costs before and after it talks to the unit.
+    const BenchMath::Summary cliAlone = BenchMath::summarize(cliStart.ms);
+    const auto lessStartUp = [&](const PacedResult &paced) {
+        const double wire = BenchMath::wireMs(paced.bytesOut + paced.bytesIn, PacedBaud);
+        const double median = BenchMath::summarize(paced.configurator.ms).median;
+        return number(wire > 0 ? (median - cliAlone.median) / wire : 0, 3);
+    };
+    out() << "  tallyctl --version, whole process (start, Qt set up, exit; no unit): " << cliAlone.count
+          << " runs, median " << number(cliAlone.median, 2) << " ms, max " << number(cliAlone.max, 2)
+          << " ms" << cliStart.failureNote() << "; less that, the paced ratio of tallyctl read is "
+          << lessStartUp(pacedCliRead) << ", of write " << lessStartUp(pacedCliWrite) << "\n";
+    allRan = allRan && cliStart.failures == 0;
     const BenchMath::Summary main = BenchMath::summarize(toMain);
     const BenchMath::Summary firstPaint = BenchMath::summarize(toFirstPaint);
     out() << "  start-up (offscreen): process start to main() median " << number(main.median)
