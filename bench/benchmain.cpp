@@ -1,8 +1,10 @@
 // Measures the configurator's read-all and write-all against the unit simulator, once with a
-// unit that answers at once and once over a line paced like the real 9600-baud one, and the time
-// and memory the program needs to show its window. Prints one table.
+// unit that answers at once and once over a line paced like the real 9600-baud one, the same for
+// tallyctl read and write as whole processes, and the time and memory the program needs to show
+// its window. Prints one table.
 
 #include "benchmath.h"
+#include "clirunner.h"
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "startuprun.h"
@@ -17,6 +19,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 
 using BenchMath::number;
 
@@ -25,6 +28,8 @@ namespace {
 const QString UnitHost = QStringLiteral("127.0.0.20");
 const QString RelayHost = QStringLiteral("127.0.0.21");
 constexpr int PacedBaud = 9600;
+// About as long as a paced write-all: what lies between two starts of tallyctl in the paced rows.
+constexpr int IdleBeforeStartMs = 200;
 
 QTextStream &out()
 {
@@ -81,16 +86,16 @@ private:
     QFile file;
 };
 
-PacedResult measurePaced(WindowRunner &bench, Operation operation, int runs, RequestLog &log,
+PacedResult measurePaced(FrontEndRunner &runner, Operation operation, int runs, RequestLog &log,
                          CountingRelay &relay)
 {
     PacedResult result;
     QList<QByteArray> frames;
     log.takeNew(&frames);
 
-    bench.connectTo(UnitHost);
+    runner.connectTo(UnitHost);
     for (int i = 0; i < runs; ++i) {
-        RunOutcome outcome = bench.run(operation);
+        RunOutcome outcome = runner.run(operation);
         if (outcome.ok && !log.takeNew(&frames))
             outcome = {false, QStringLiteral("unreadable request log"), 0};
         if (outcome.ok && result.framesPerRun == 0) {
@@ -109,9 +114,9 @@ PacedResult measurePaced(WindowRunner &bench, Operation operation, int runs, Req
     // The same operation once more through the relay, which counts both directions on the
     // configurator's side of the line.
     relay.resetCounts();
-    bench.connectTo(RelayHost);
-    const RunOutcome counted = bench.run(operation);
-    bench.connectTo(UnitHost);
+    runner.connectTo(RelayHost);
+    const RunOutcome counted = runner.run(operation);
+    runner.connectTo(UnitHost);
     log.takeNew(&frames);
     if (!counted.ok)
         result.error = QStringLiteral("counted run: ") + counted.error;
@@ -174,8 +179,9 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Times read-all, write-all and the start-up of the configurator against the unit simulator\n"
-        "on 127.0.0.20 (and a counting relay on 127.0.0.21), and prints one table."));
+        "Times read-all, write-all and the start-up of the configurator, and tallyctl read and write,\n"
+        "against the unit simulator on 127.0.0.20 (and a counting relay on 127.0.0.21), and prints\n"
+        "one table."));
     parser.addHelpOption();
     const QCommandLineOption runsOption(QStringLiteral("runs"),
         QStringLiteral("Runs of each operation with an instant unit (default 50)."), QStringLiteral("N"), QStringLiteral("50"));
@@ -187,7 +193,9 @@ int main(int argc, char *argv[])
         QStringLiteral("The unit-simulator program."), QStringLiteral("PATH"), QStringLiteral(TALLY_SIMULATOR_PATH));
     const QCommandLineOption probeOption(QStringLiteral("probe"),
         QStringLiteral("The tallyconf-startup-probe program."), QStringLiteral("PATH"), QStringLiteral(TALLY_PROBE_PATH));
-    parser.addOptions({runsOption, pacedOption, startupOption, simulatorOption, probeOption});
+    const QCommandLineOption tallyctlOption(QStringLiteral("tallyctl"),
+        QStringLiteral("The tallyctl program."), QStringLiteral("PATH"), QStringLiteral(TALLY_TALLYCTL_PATH));
+    parser.addOptions({runsOption, pacedOption, startupOption, simulatorOption, probeOption, tallyctlOption});
     parser.process(app);
 
     const int instantRuns = qMax(1, parser.value(runsOption).toInt());
@@ -195,6 +203,7 @@ int main(int argc, char *argv[])
     const int startupRuns = qMax(1, parser.value(startupOption).toInt());
     const QString simulator = parser.value(simulatorOption);
     const QString probe = parser.value(probeOption);
+    const QString tallyctl = parser.value(tallyctlOption);
 
     // The window keeps its defaults in the working directory; none of ours may leak in or out.
     QTemporaryDir workDir;
@@ -208,6 +217,8 @@ int main(int argc, char *argv[])
     const QString loadBefore = loadAverage();
     WindowRunner bench;
     bench.connectTo(UnitHost);
+    CliRunner cli(tallyctl, workDir.filePath(QStringLiteral("profile.ini")));
+    cli.connectTo(UnitHost);
     UnitProcess unit(simulator);
     QString error;
 
@@ -222,6 +233,21 @@ int main(int argc, char *argv[])
         instantRead.add(bench.run(Operation::ReadAll));
     for (int i = 0; i < instantRuns; ++i)
         instantWrite.add(bench.run(Operation::WriteAll));
+
+    // The profile every write sends; its read also brings tallyctl and its libraries into memory.
+    const RunOutcome stored = cli.storeProfile();
+    if (!stored.ok) {
+        out() << stored.error << '\n';
+        return 2;
+    }
+    // Taken in turns, so that other work on the machine weighs on the three alike: the start-up
+    // alone is what the other two are read against.
+    Series cliStart, cliRead, cliWrite;
+    for (int i = 0; i < instantRuns; ++i) {
+        cliStart.add(cli.startOnly());
+        cliRead.add(cli.run(Operation::ReadAll));
+        cliWrite.add(cli.run(Operation::WriteAll));
+    }
     unit.stop();
 
     // Paced line.
@@ -239,7 +265,17 @@ int main(int argc, char *argv[])
     RequestLog log(logPath);
     const PacedResult pacedRead = measurePaced(bench, Operation::ReadAll, pacedRuns, log, relay);
     const PacedResult pacedWrite = measurePaced(bench, Operation::WriteAll, pacedRuns, log, relay);
+    const PacedResult pacedCliRead = measurePaced(cli, Operation::ReadAll, pacedRuns, log, relay);
+    const PacedResult pacedCliWrite = measurePaced(cli, Operation::WriteAll, pacedRuns, log, relay);
     unit.stop();
+
+    // tallyctl --version once more, each start after a pause like the paced runs leave between
+    // two: with the caches gone cold a start costs more than back to back.
+    Series cliStartIdle;
+    for (int i = 0; i < pacedRuns; ++i) {
+        QThread::msleep(IdleBeforeStartMs);
+        cliStartIdle.add(cli.startOnly());
+    }
 
     // Start-up.
     QVector<double> toMain, toFirstPaint, toPainted, peakRss;
@@ -262,17 +298,24 @@ int main(int argc, char *argv[])
           << loadBefore << ", after " << loadAverage() << "\n\n";
     out() << "| measurement | runs | result | target |\n|---|---|---|---|\n";
 
-    const BenchMath::Summary read = BenchMath::summarize(instantRead.ms);
-    out() << "| read-all, instant unit | " << read.count << " | median " << number(read.median, 2)
-          << " ms, max " << number(read.max, 2) << " ms" << instantRead.failureNote() << " | "
-          << target(read.count > 0 && read.median < 5, QStringLiteral("under 5 ms")) << " |\n";
-    const BenchMath::Summary write = BenchMath::summarize(instantWrite.ms);
-    out() << "| write-all, instant unit, to the success box | " << write.count << " | median "
-          << number(write.median, 2) << " ms, max " << number(write.max, 2) << " ms"
-          << instantWrite.failureNote() << " | - |\n";
+    bool allRan = true;
+    // A limit of 0: no target.
+    const auto instantRow = [&](const char *name, const Series &series, double limitMs) {
+        const BenchMath::Summary summary = BenchMath::summarize(series.ms);
+        out() << "| " << name << " | " << summary.count << " | median " << number(summary.median, 2)
+              << " ms, max " << number(summary.max, 2) << " ms" << series.failureNote() << " | "
+              << (limitMs > 0 ? target(summary.count > 0 && summary.median < limitMs,
+                                       QStringLiteral("under %1 ms").arg(limitMs))
+                              : QStringLiteral("-"))
+              << " |\n";
+        allRan = allRan && series.failures == 0;
+    };
+    instantRow("read-all, instant unit", instantRead, 5);
+    instantRow("write-all, instant unit, to the success box", instantWrite, 0);
+    instantRow("tallyctl read, whole process, instant unit", cliRead, 40);
+    instantRow("tallyctl write PROFILE, whole process, instant unit", cliWrite, 0);
 
-    bool allRan = instantRead.failures == 0 && instantWrite.failures == 0;
-    const auto pacedRow = [&](const char *name, const PacedResult &paced) {
+    const auto pacedRow = [&](const char *name, const PacedResult &paced, double limit) {
         const BenchMath::Summary measured = BenchMath::summarize(paced.configurator.ms);
         const BenchMath::Summary bare = BenchMath::summarize(paced.bareClient.ms);
         const double wire = BenchMath::wireMs(paced.bytesOut + paced.bytesIn, PacedBaud);
@@ -284,13 +327,16 @@ int main(int argc, char *argv[])
               << " (a bare client: " << number(wire > 0 ? bare.median / wire : 0, 3) << ")"
               << paced.configurator.failureNote()
               << (paced.error.isEmpty() ? QString() : QStringLiteral("; COUNT FAILED: ") + paced.error)
-              << " | " << target(measured.count > 0 && wire > 0 && ratio <= 1.02, QStringLiteral("ratio at most 1.02"))
+              << " | " << target(measured.count > 0 && wire > 0 && ratio <= limit,
+                                 QStringLiteral("ratio at most %1").arg(limit))
               << " |\n";
         allRan = allRan && paced.configurator.failures == 0 && paced.error.isEmpty()
             && paced.bareClient.failures == 0;
     };
-    pacedRow("read-all", pacedRead);
-    pacedRow("write-all", pacedWrite);
+    pacedRow("read-all", pacedRead, 1.02);
+    pacedRow("write-all", pacedWrite, 1.02);
+    pacedRow("tallyctl read, whole process", pacedCliRead, 1.03);
+    pacedRow("tallyctl write PROFILE, whole process", pacedCliWrite, 1.03);
 
     const BenchMath::Summary painted = BenchMath::summarize(toPainted);
     const BenchMath::Summary rss = BenchMath::summarize(peakRss);
@@ -308,13 +354,32 @@ int main(int argc, char *argv[])
         const BenchMath::Summary bare = BenchMath::summarize(paced.bareClient.ms);
         const BenchMath::Summary measured = BenchMath::summarize(paced.configurator.ms);
         out() << "  " << name << " over the paced line: a bare client sending the same frames and reading "
-              << "the answers takes median " << number(bare.median) << " ms; the configurator takes "
+              << "the answers takes median " << number(bare.median) << " ms; " << name << " takes "
               << number(bare.median > 0 ? measured.median / bare.median : 0, 3) << " times that; "
               << "through the counting relay " << number(paced.viaRelayMs) << " ms"
               << paced.bareClient.failureNote() << "\n";
     };
     bareLine("read-all", pacedRead);
     bareLine("write-all", pacedWrite);
+    bareLine("tallyctl read", pacedCliRead);
+    bareLine("tallyctl write", pacedCliWrite);
+
+    // What a tallyctl process costs before and after it talks to the unit.
+    const BenchMath::Summary cliAlone = BenchMath::summarize(cliStart.ms);
+    const BenchMath::Summary cliAloneIdle = BenchMath::summarize(cliStartIdle.ms);
+    const auto lessStartUp = [&](const PacedResult &paced) {
+        const double wire = BenchMath::wireMs(paced.bytesOut + paced.bytesIn, PacedBaud);
+        const double median = BenchMath::summarize(paced.configurator.ms).median;
+        return number(wire > 0 ? (median - cliAloneIdle.median) / wire : 0, 3);
+    };
+    out() << "  tallyctl --version, whole process (start, Qt set up, exit; no unit): back to back "
+          << cliAlone.count << " runs, median " << number(cliAlone.median, 2) << " ms, max "
+          << number(cliAlone.max, 2) << " ms" << cliStart.failureNote() << "; each after "
+          << IdleBeforeStartMs << " ms idle " << cliAloneIdle.count << " runs, median "
+          << number(cliAloneIdle.median, 2) << " ms, max " << number(cliAloneIdle.max, 2) << " ms"
+          << cliStartIdle.failureNote() << "; less the latter, the paced ratio of tallyctl read is "
+          << lessStartUp(pacedCliRead) << ", of write " << lessStartUp(pacedCliWrite) << "\n";
+    allRan = allRan && cliStart.failures == 0 && cliStartIdle.failures == 0;
     const BenchMath::Summary main = BenchMath::summarize(toMain);
     const BenchMath::Summary firstPaint = BenchMath::summarize(toFirstPaint);
     out() << "  start-up (offscreen): process start to main() median " << number(main.median)

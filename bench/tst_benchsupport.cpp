@@ -1,4 +1,5 @@
 #include "benchmath.h"
+#include "clirunner.h"
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "simulatorfixture.h"
@@ -8,6 +9,8 @@
 #include "windowrunner.h"
 
 #include <QTcpSocket>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(QVector<double>)
 Q_DECLARE_METATYPE(Operation)
@@ -23,6 +26,22 @@ QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
 }
+
+// The window, or tallyctl with its profile in the working directory.
+struct FrontEnd {
+    explicit FrontEnd(bool tallyctl)
+        : cli(QStringLiteral(TALLY_TALLYCTL_PATH), QStringLiteral("profile.ini")),
+          window(tallyctl ? nullptr : new WindowRunner)
+    {
+        runner().connectTo(UnitHost);
+    }
+    FrontEndRunner &runner() { return window ? static_cast<FrontEndRunner &>(*window) : cli; }
+    // Write-all sends what the form (or the profile) holds: fill it from the unit.
+    RunOutcome fill() { return window ? window->run(Operation::ReadAll) : cli.storeProfile(); }
+
+    CliRunner cli;
+    std::unique_ptr<WindowRunner> window;
+};
 
 // Reads until exactly count bytes have come, or the wait runs out.
 QByteArray readCount(QTcpSocket &socket, int count)
@@ -56,6 +75,7 @@ private slots:
 
     void runnerJudgesTheOutcome_data();
     void runnerJudgesTheOutcome();
+    void runnerNoticesAReadThatFillsTheFormDifferently_data();
     void runnerNoticesAReadThatFillsTheFormDifferently();
 
     void bareClientReplay_data();
@@ -247,40 +267,48 @@ void TestBenchSupport::probeThatCannotStart()
 
 void TestBenchSupport::runnerJudgesTheOutcome_data()
 {
+    QTest::addColumn<bool>("tallyctl");
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("read-all, healthy unit") << Operation::ReadAll << QString() << QString();
+    QTest::newRow("read-all, healthy unit") << false << Operation::ReadAll << QString() << QString();
     QTest::newRow("read-all, cash-register state refused")
-        << Operation::ReadAll << QStringLiteral("nak@07/04") << QStringLiteral("Не удается прочитать состояние ККМ");
+        << false << Operation::ReadAll << QStringLiteral("nak@07/04") << QStringLiteral("Не удается прочитать состояние ККМ");
     QTest::newRow("read-all, GPRS group garbled")
-        << Operation::ReadAll << QStringLiteral("badsum@07/08") << QStringLiteral("Не удается прочитать настройки GPRS");
-    QTest::newRow("write-all, healthy unit") << Operation::WriteAll << QString() << QString();
+        << false << Operation::ReadAll << QStringLiteral("badsum@07/08") << QStringLiteral("Не удается прочитать настройки GPRS");
+    QTest::newRow("write-all, healthy unit") << false << Operation::WriteAll << QString() << QString();
     QTest::newRow("write-all, token refused")
-        << Operation::WriteAll << QStringLiteral("result=01@61") << QStringLiteral("Не удается записать токен");
+        << false << Operation::WriteAll << QStringLiteral("result=01@61") << QStringLiteral("Не удается записать токен");
     QTest::newRow("write-all, last group refused")
-        << Operation::WriteAll << QStringLiteral("nak@64") << QStringLiteral("Не удается записать ID ККМ");
+        << false << Operation::WriteAll << QStringLiteral("nak@64") << QStringLiteral("Не удается записать ID ККМ");
+    QTest::newRow("tallyctl read, healthy unit") << true << Operation::ReadAll << QString() << QString();
+    QTest::newRow("tallyctl read, cash-register state refused")
+        << true << Operation::ReadAll << QStringLiteral("nak@07/04") << QStringLiteral("exited with 4: Не удается прочитать состояние ККМ");
+    QTest::newRow("tallyctl write, healthy unit") << true << Operation::WriteAll << QString() << QString();
+    QTest::newRow("tallyctl write, token refused")
+        << true << Operation::WriteAll << QStringLiteral("result=01@61") << QStringLiteral("exited with 4: Не удается записать токен");
 }
 
 void TestBenchSupport::runnerJudgesTheOutcome()
 {
+    QFETCH(bool, tallyctl);
     QFETCH(Operation, operation);
     QFETCH(QString, fault);
     QFETCH(QString, error);
 
     SimulatorFixture unit(UnitHost);
     QVERIFY(unit.isListening());
-    WindowRunner runner;
-    runner.connectTo(UnitHost);
-    // Write-all sends what the form holds: fill it from the unit first.
-    if (operation == Operation::WriteAll)
-        QVERIFY2(runner.run(Operation::ReadAll).ok, "the read that fills the form failed");
+    FrontEnd frontEnd(tallyctl);
+    if (operation == Operation::WriteAll) {
+        const RunOutcome filled = frontEnd.fill();
+        QVERIFY2(filled.ok, qPrintable(filled.error));
+    }
     if (!fault.isEmpty())
         QVERIFY(unit.addFault(fault));
     unit.clearRequests();
 
-    const RunOutcome outcome = runner.run(operation);
+    const RunOutcome outcome = frontEnd.runner().run(operation);
     QCOMPARE(outcome.ok, error.isEmpty());
     QVERIFY2(outcome.error.contains(error), qPrintable(outcome.error));
     if (outcome.ok) {
@@ -289,12 +317,22 @@ void TestBenchSupport::runnerJudgesTheOutcome()
     }
 }
 
+void TestBenchSupport::runnerNoticesAReadThatFillsTheFormDifferently_data()
+{
+    QTest::addColumn<bool>("tallyctl");
+
+    QTest::newRow("window") << false;
+    QTest::newRow("tallyctl") << true;
+}
+
 void TestBenchSupport::runnerNoticesAReadThatFillsTheFormDifferently()
 {
+    QFETCH(bool, tallyctl);
+
     SimulatorFixture unit(UnitHost);
     QVERIFY(unit.isListening());
-    WindowRunner runner;
-    runner.connectTo(UnitHost);
+    FrontEnd frontEnd(tallyctl);
+    FrontEndRunner &runner = frontEnd.runner();
     QVERIFY(runner.run(Operation::ReadAll).ok);
     QVERIFY(runner.run(Operation::ReadAll).ok);
 

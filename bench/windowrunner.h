@@ -1,6 +1,7 @@
 #ifndef WINDOWRUNNER_H
 #define WINDOWRUNNER_H
 
+#include "frontendrunner.h"
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 
@@ -23,25 +24,16 @@ private:
     qint64 shownNs = -1;
 };
 
-enum class Operation { ReadAll, WriteAll };
-
-struct RunOutcome {
-    bool ok = false;
-    QString error;
-    double ms = 0;
-};
-
 // The configurator's window on the "Ethernet" channel, its read-all and write-all run the way a
-// click runs them, every run checked for the outcome an engineer would see: read-all fills every
-// parameter field without a box, write-all ends in the one success box. A run that does not is
-// a failure, whatever it took.
-class WindowRunner
+// click runs them: read-all must fill every parameter field without a box, write-all must end in
+// the one success box.
+class WindowRunner : public FrontEndRunner
 {
 public:
     WindowRunner();
 
-    void connectTo(const QString &host);
-    RunOutcome run(Operation operation);
+    void connectTo(const QString &host) override;
+    RunOutcome run(Operation operation) override;
 
     // Lets the window repaint and the unit notice the hang-up, as the seconds between two clicks
     // of an engineer would; none of it is timed.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds a Release tree in build-bench and runs the benchmark: read-all and write-all against the
 # unit simulator on 127.0.0.20 (a unit that answers at once, and one paced like the 9600-baud
-# line), and the time and memory the configurator needs to show its window. Prints one table.
+# line), the same for tallyctl read and write as whole processes, and the time and memory the
+# configurator needs to show its window. Prints one table.
 # Arguments go to the benchmark: --runs N, --paced-runs N, --startup-runs N.
 set -euo pipefail
 cd "$(dirname "$0")/.."
