@@ -6,7 +6,6 @@
 #include "testmain.h"
 
 #include <QElapsedTimer>
-#include <QTextCodec>
 
 #include <cstring>
 #include <memory>
@@ -24,11 +23,6 @@ template <typename Record>
 QByteArray bytesOf(const Record &record)
 {
     return QByteArray(reinterpret_cast<const char *>(&record), int(sizeof record));
-}
-
-QByteArray win1251(const QString &text)
-{
-    return QTextCodec::codecForName("Windows-1251")->fromUnicode(text);
 }
 
 enum Operation {
@@ -521,7 +515,7 @@ void DeviceLinkTest::statusDialogue_data()
     QTest::newRow("two parts") << ModemStatus << QByteArrayList{modem, QByteArray("OK")}
                                << QString() << true << QStringLiteral("Модем\nOK\n")
                                << QByteArrayList{modemOpen, more, more};
-    QTest::newRow("unit, one part") << UnitStatus << QByteArrayList{win1251(QStringLiteral("Готов"))}
+    QTest::newRow("unit, one part") << UnitStatus << QByteArrayList{hex("C3 EE F2 EE E2")}
                                     << QString() << true << QStringLiteral("Готов\n")
                                     << QByteArrayList{unitOpen, more};
     // An empty part adds no line, yet the next part is still asked for.

@@ -4,6 +4,10 @@
 #include "records.h"
 #include "testmain.h"
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
+
 #include <cstring>
 
 namespace {
@@ -73,6 +77,9 @@ private slots:
     void testValue();
     void statusPart_data();
     void statusPart();
+    void statusPartLetters_data();
+    void statusPartLetters();
+    void statusPartTableAsQt5Codec();
 };
 
 void FrameTest::requestFrame_data()
@@ -532,6 +539,65 @@ void FrameTest::statusPart()
     QFETCH(QByteArray, response);
     QFETCH(QString, text);
     QCOMPARE(Frame::statusPartText(response), text);
+}
+
+// Every Russian letter the unit may send, by its Windows-1251 byte and its Unicode code point,
+// and the plain ASCII half below 0x80.
+void FrameTest::statusPartLetters_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<int>("codePoint");
+
+    static const struct { quint8 byte; ushort codePoint; const char *letter; } letters[] = {
+    {0xC0, 0x0410, "А"}, {0xC1, 0x0411, "Б"}, {0xC2, 0x0412, "В"}, {0xC3, 0x0413, "Г"},
+    {0xC4, 0x0414, "Д"}, {0xC5, 0x0415, "Е"}, {0xC6, 0x0416, "Ж"}, {0xC7, 0x0417, "З"},
+    {0xC8, 0x0418, "И"}, {0xC9, 0x0419, "Й"}, {0xCA, 0x041A, "К"}, {0xCB, 0x041B, "Л"},
+    {0xCC, 0x041C, "М"}, {0xCD, 0x041D, "Н"}, {0xCE, 0x041E, "О"}, {0xCF, 0x041F, "П"},
+    {0xD0, 0x0420, "Р"}, {0xD1, 0x0421, "С"}, {0xD2, 0x0422, "Т"}, {0xD3, 0x0423, "У"},
+    {0xD4, 0x0424, "Ф"}, {0xD5, 0x0425, "Х"}, {0xD6, 0x0426, "Ц"}, {0xD7, 0x0427, "Ч"},
+    {0xD8, 0x0428, "Ш"}, {0xD9, 0x0429, "Щ"}, {0xDA, 0x042A, "Ъ"}, {0xDB, 0x042B, "Ы"},
+    {0xDC, 0x042C, "Ь"}, {0xDD, 0x042D, "Э"}, {0xDE, 0x042E, "Ю"}, {0xDF, 0x042F, "Я"},
+    {0xE0, 0x0430, "а"}, {0xE1, 0x0431, "б"}, {0xE2, 0x0432, "в"}, {0xE3, 0x0433, "г"},
+    {0xE4, 0x0434, "д"}, {0xE5, 0x0435, "е"}, {0xE6, 0x0436, "ж"}, {0xE7, 0x0437, "з"},
+    {0xE8, 0x0438, "и"}, {0xE9, 0x0439, "й"}, {0xEA, 0x043A, "к"}, {0xEB, 0x043B, "л"},
+    {0xEC, 0x043C, "м"}, {0xED, 0x043D, "н"}, {0xEE, 0x043E, "о"}, {0xEF, 0x043F, "п"},
+    {0xF0, 0x0440, "р"}, {0xF1, 0x0441, "с"}, {0xF2, 0x0442, "т"}, {0xF3, 0x0443, "у"},
+    {0xF4, 0x0444, "ф"}, {0xF5, 0x0445, "х"}, {0xF6, 0x0446, "ц"}, {0xF7, 0x0447, "ч"},
+    {0xF8, 0x0448, "ш"}, {0xF9, 0x0449, "щ"}, {0xFA, 0x044A, "ъ"}, {0xFB, 0x044B, "ы"},
+    {0xFC, 0x044C, "ь"}, {0xFD, 0x044D, "э"}, {0xFE, 0x044E, "ю"}, {0xFF, 0x044F, "я"},
+    {0xA8, 0x0401, "Ё"}, {0xB8, 0x0451, "ё"}, {0xB9, 0x2116, "№"},
+    };
+    for (const auto &letter : letters) {
+        const QByteArray name = QByteArray::number(letter.byte, 16).toUpper() + ' ' + letter.letter;
+        QTest::newRow(name.constData()) << (hex("00") + char(letter.byte)) << int(letter.codePoint);
+    }
+    for (int byte = 0; byte < 0x80; ++byte)
+        QTest::newRow(QByteArray::number(byte, 16).constData()) << (hex("00") + char(byte)) << byte;
+}
+
+void FrameTest::statusPartLetters()
+{
+    QFETCH(QByteArray, response);
+    QFETCH(int, codePoint);
+    const QString text = Frame::statusPartText(response);
+    QCOMPARE(text.size(), 1);
+    QCOMPARE(int(text.at(0).unicode()), codePoint);
+}
+
+// The Qt 5 build decoded status texts with Qt's own Windows-1251 codec; the table must decode
+// every byte as that codec did.
+void FrameTest::statusPartTableAsQt5Codec()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
+    QVERIFY(codec);
+    for (int byte = 0; byte < 256; ++byte) {
+        const char raw = char(byte);
+        QCOMPARE(Frame::statusPartText(hex("00") + raw), codec->toUnicode(&raw, 1));
+    }
+#else
+    QSKIP("Qt 6 has no Windows-1251 codec in Qt Core");
+#endif
 }
 
 TALLY_TEST_MAIN(FrameTest)
