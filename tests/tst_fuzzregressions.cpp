@@ -20,7 +20,7 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(QByteArray(text));
 }
 
-const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine"};
+const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine", "fuzz_settingsfile"};
 
 QString (*entryFor(const QString &target))(const QByteArray &)
 {
@@ -28,6 +28,8 @@ QString (*entryFor(const QString &target))(const QByteArray &)
         return FuzzEntry::link;
     if (target == QLatin1String("fuzz_frame"))
         return FuzzEntry::frame;
+    if (target == QLatin1String("fuzz_settingsfile"))
+        return FuzzEntry::settingsFile;
     return FuzzEntry::unitEngine;
 }
 
@@ -114,6 +116,7 @@ void FuzzRegressionsTest::everyTargetHasSeeds_data()
     QTest::newRow("fuzz_link") << "fuzz_link" << 40;
     QTest::newRow("fuzz_frame") << "fuzz_frame" << 20;
     QTest::newRow("fuzz_unitengine") << "fuzz_unitengine" << 10;
+    QTest::newRow("fuzz_settingsfile") << "fuzz_settingsfile" << 8;
 }
 
 // A replay that finds no files passes vacuously; a moved folder must fail loudly instead.
