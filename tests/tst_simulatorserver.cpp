@@ -116,11 +116,14 @@ void TestSimulatorServer::connectionAfterConnection()
         QTcpSocket socket;
         QVERIFY(connectTo(socket));
         QCOMPARE(spaced(exchange(socket, hex("02 02 07 0A 0F"), 6)), QStringLiteral("06 02 02 00 02 00"));
+        QVERIFY(unit.hasClient());
         socket.disconnectFromHost();
         if (socket.state() != QAbstractSocket::UnconnectedState)
             QVERIFY(socket.waitForDisconnected(1000));
+        QTRY_VERIFY(!unit.hasClient());
     }
     QCOMPARE(unit.requests().size(), 5);
+    QCOMPARE(unit.connectionCount(), 5);
 }
 
 void TestSimulatorServer::secondClientWaitsItsTurn()
@@ -135,9 +138,13 @@ void TestSimulatorServer::secondClientWaitsItsTurn()
     second.write(hex("02 02 58 02 58"));
     second.flush();
     QVERIFY(!second.waitForReadyRead(300));
+    // The second caller is still in the listen queue, not yet taken.
+    QCOMPARE(unit.connectionCount(), 1);
 
     first.disconnectFromHost();
     QCOMPARE(spaced(readAnswer(second, 6)), QStringLiteral("06 02 02 00 78 7A"));
+    QCOMPARE(unit.connectionCount(), 2);
+    QVERIFY(unit.hasClient());
 }
 
 void TestSimulatorServer::vanishedClientLeavesNothingBehind_data()

@@ -17,7 +17,6 @@
 #include <QList>
 #include <QPair>
 #include <QPushButton>
-#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QtTest>
