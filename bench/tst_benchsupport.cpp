@@ -2,6 +2,7 @@
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "simulatorfixture.h"
+#include "testbytes.h"
 #include "startuprun.h"
 #include "testmain.h"
 #include "unitprocess.h"
@@ -18,11 +19,6 @@ const QString UnitHost = QStringLiteral("127.0.0.30");
 const QString RelayHost = QStringLiteral("127.0.0.31");
 const QString ProcessHost = QStringLiteral("127.0.0.32");
 constexpr quint16 Port = 20107;
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 // Reads until exactly count bytes have come, or the wait runs out.
 QByteArray readCount(QTcpSocket &socket, int count)

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "testmain.h"
+#include "widgetlookup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,17 +42,6 @@ private slots:
 };
 
 static const char *const fileName = "tallyconf.ini";
-
-template <typename T>
-static T *child(QObject &window, const char *name)
-{
-    return window.findChild<T *>(QLatin1String(name));
-}
-
-static QString text(QObject &window, const char *name)
-{
-    return child<QLineEdit>(window, name)->text();
-}
 
 // The file as an engineer would write it with an editor.
 static void writeFile(const QByteArray &contents)

@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "records.h"
 #include "simulatorfixture.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
@@ -13,17 +14,6 @@
 namespace {
 
 const QString unitAddress = QStringLiteral("127.0.0.3");
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-template <typename Record>
-QByteArray bytesOf(const Record &record)
-{
-    return QByteArray(reinterpret_cast<const char *>(&record), int(sizeof record));
-}
 
 enum Operation {
     ReadCashDeskState, ReadTimeouts, ReadServerAddress, ReadGprs, ReadEthernet, ReadPriority,

@@ -2,6 +2,7 @@
 // builders, checked against hand-written wire bytes.
 #include "frame.h"
 #include "records.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -11,11 +12,6 @@
 #include <cstring>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 QByteArray bytesOf(const void *record, int size)
 {

@@ -5,6 +5,7 @@
 #include "fuzzentries.h"
 #include "memorydevice.h"
 #include "records.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #include <QDir>
@@ -14,11 +15,6 @@
 #include <cstring>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
 
 const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine", "fuzz_settingsfile"};
 

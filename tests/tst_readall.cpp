@@ -45,17 +45,6 @@ private:
 
 static const char *const address = "127.0.0.5";
 
-template <typename T>
-static T *child(QObject &window, const char *name)
-{
-    return window.findChild<T *>(QLatin1String(name));
-}
-
-static QString text(QObject &window, const char *name)
-{
-    return child<QLineEdit>(window, name)->text();
-}
-
 // A server address block: IP 10.0.0.1, port 80, then the URL length byte and URL bytes.
 static QByteArray serverBlock(quint8 urlLength, const QByteArray &url, int size = 137)
 {

@@ -1,6 +1,7 @@
 // The serial channel: the link opens one end of a pseudo-terminal pair as its port and the test
 // plays the unit on the other end, from a thread of its own.
 #include "devicelink.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
@@ -18,11 +19,6 @@
 #endif
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 enum Operation { ReadTimeouts, WriteMac, WriteLongServerAddress, SignalLevel, ModemStatus };
 

@@ -2,6 +2,7 @@
 
 #include "simulatorfixture.h"
 #include "simulatorserver.h"
+#include "testbytes.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,16 +18,6 @@
 // This program's own loopback address; nothing here talks to anything else.
 static const char *const Address = "127.0.0.2";
 static const quint16 Port = 20107;
-
-static QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-static QString spaced(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 static bool connectTo(QTcpSocket &socket)
 {

@@ -1,21 +1,11 @@
 #include "testmain.h"
+#include "testbytes.h"
 
 #include "unitengine.h"
 
 #include "windows1251.h"
 
 #include <random>
-
-// Byte strings in the document's notation: "02 02 07 06 03".
-static QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-static QString spaced(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 // What the unit put on the line, with the waits it asked for: "06 | +500 02 07 ...".
 static QString describe(const QList<UnitAction> &actions)

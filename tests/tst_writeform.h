@@ -56,12 +56,6 @@ inline void setFields(MainWindow &window, const Fields &fields)
         setField(window, field.first, field.second);
 }
 
-inline QString text(MainWindow &window, const QString &name)
-{
-    auto *edit = window.findChild<QLineEdit *>(name);
-    return edit ? edit->text() : QString();
-}
-
 inline void click(MainWindow &window, const char *button)
 {
     auto *push = window.findChild<QPushButton *>(QLatin1String(button));

@@ -1,11 +1,13 @@
 #ifndef WINDOWTESTING_H
 #define WINDOWTESTING_H
 
-// Shared by the window's tests that talk to the simulated unit: pointing the window at it and
-// hex literals. Whether the window left a connection open is asked of the simulator
-// (SimulatorFixture::hasClient, connectionCount).
+// Shared by the window's tests that talk to the simulated unit: pointing the window at it, and
+// the byte and widget helpers they all use. Whether the window left a connection open is asked
+// of the simulator (SimulatorFixture::hasClient, connectionCount).
 
 #include "mainwindow.h"
+#include "testbytes.h"
+#include "widgetlookup.h"
 
 #include <QByteArray>
 #include <QComboBox>
@@ -24,19 +26,6 @@ inline void selectNetwork(MainWindow &window, const QString &address)
     QVERIFY(ports && ports->count() > 0);
     ports->setCurrentIndex(ports->count() - 1);
     window.findChild<QLineEdit *>(QStringLiteral("deviceAddressEdit"))->setText(address);
-}
-
-inline QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-inline QStringList hexList(const QList<QByteArray> &frames)
-{
-    QStringList result;
-    for (const QByteArray &frame : frames)
-        result << QString::fromLatin1(frame.toHex(' '));
-    return result;
 }
 
 } // namespace WindowTest
