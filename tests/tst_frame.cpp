@@ -30,7 +30,7 @@ QByteArray slotText(const quint8 *slot)
 
 } // namespace
 
-class FrameTest : public QObject
+class TestFrame : public QObject
 {
     Q_OBJECT
 
@@ -78,7 +78,7 @@ private slots:
     void statusPartTableAsQt5Codec();
 };
 
-void FrameTest::requestFrame_data()
+void TestFrame::requestFrame_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("frame");
@@ -98,7 +98,7 @@ void FrameTest::requestFrame_data()
     QTest::newRow("255 bytes") << longest << (hex("02 FF") + longest + hex("00"));
 }
 
-void FrameTest::requestFrame()
+void TestFrame::requestFrame()
 {
     QFETCH(QByteArray, data);
     QFETCH(QByteArray, frame);
@@ -106,12 +106,12 @@ void FrameTest::requestFrame()
     QCOMPARE(Frame::checksum(data), quint8(frame.at(frame.size() - 1)));
 }
 
-void FrameTest::requestRefusesOverlongData()
+void TestFrame::requestRefusesOverlongData()
 {
     QVERIFY(Frame::request(QByteArray(256, 'x')).isEmpty());
 }
 
-void FrameTest::readGroupRequest_data()
+void TestFrame::readGroupRequest_data()
 {
     QTest::addColumn<int>("group");
     QTest::addColumn<QByteArray>("frame");
@@ -124,14 +124,14 @@ void FrameTest::readGroupRequest_data()
     QTest::newRow("priority") << 10 << hex("02 02 07 0A 0F");
 }
 
-void FrameTest::readGroupRequest()
+void TestFrame::readGroupRequest()
 {
     QFETCH(int, group);
     QFETCH(QByteArray, frame);
     QCOMPARE(Frame::request(Frame::readGroupRequest(quint8(group))).toHex(), frame.toHex());
 }
 
-void FrameTest::timeoutsWrite_data()
+void TestFrame::timeoutsWrite_data()
 {
     QTest::addColumn<int>("full");
     QTest::addColumn<int>("command");
@@ -142,7 +142,7 @@ void FrameTest::timeoutsWrite_data()
     QTest::newRow("max/0/1") << 65535 << 0 << 1 << hex("02 07 60 FF FF 00 00 01 00 66");
 }
 
-void FrameTest::timeoutsWrite()
+void TestFrame::timeoutsWrite()
 {
     QFETCH(int, full);
     QFETCH(int, command);
@@ -160,14 +160,14 @@ void FrameTest::timeoutsWrite()
     QCOMPARE(record.command, quint8(0x60));
 }
 
-void FrameTest::priorityWrite()
+void TestFrame::priorityWrite()
 {
     ChannelPriority record = {0, 2};
     QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x67, record)).toHex(),
              hex("02 02 67 02 67").toHex());
 }
 
-void FrameTest::macWrite()
+void TestFrame::macWrite()
 {
     MacRecord record = {0xEE, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}};
     QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x69, record)).toHex(),
@@ -175,7 +175,7 @@ void FrameTest::macWrite()
     QCOMPARE(record.command, quint8(0x69));
 }
 
-void FrameTest::bcdWrites_data()
+void TestFrame::bcdWrites_data()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<QByteArray>("frame");
@@ -185,7 +185,7 @@ void FrameTest::bcdWrites_data()
     QTest::newRow("cash desk id") << 0x64 << hex("02 06 64 21 43 65 87 09 EB");
 }
 
-void FrameTest::bcdWrites()
+void TestFrame::bcdWrites()
 {
     QFETCH(int, command);
     QFETCH(QByteArray, frame);
@@ -198,7 +198,7 @@ void FrameTest::bcdWrites()
     QCOMPARE(Frame::request(data).toHex(), frame.toHex());
 }
 
-void FrameTest::ethernetWriteStopsBeforeMac()
+void TestFrame::ethernetWriteStopsBeforeMac()
 {
     EthernetSettings record;
     std::memset(&record, 0, sizeof record);
@@ -217,7 +217,7 @@ void FrameTest::ethernetWriteStopsBeforeMac()
              hex("02 13 65 00 C0 A8 01 0A FF FF FF 00 C0 A8 01 01 08 08 08 08 01 83").toHex());
 }
 
-void FrameTest::serverAddressWrite_data()
+void TestFrame::serverAddressWrite_data()
 {
     QTest::addColumn<QByteArray>("url");
     QTest::addColumn<int>("staleLength");
@@ -231,7 +231,7 @@ void FrameTest::serverAddressWrite_data()
                                << hex("02 0C 62 C0 A8 01 0A 90 1F 04 61 2E 72 75 CE");
 }
 
-void FrameTest::serverAddressWrite()
+void TestFrame::serverAddressWrite()
 {
     QFETCH(QByteArray, url);
     QFETCH(int, staleLength);
@@ -251,7 +251,7 @@ void FrameTest::serverAddressWrite()
     QCOMPARE(record.command, quint8(0x62));
 }
 
-void FrameTest::serverAddressWriteCutsUnterminatedUrl()
+void TestFrame::serverAddressWriteCutsUnterminatedUrl()
 {
     ServerAddress record;
     std::memset(&record, 0, sizeof record);
@@ -265,7 +265,7 @@ void FrameTest::serverAddressWriteCutsUnterminatedUrl()
     QCOMPARE(record.urlLength, quint8(128));
 }
 
-void FrameTest::gprsWrite_data()
+void TestFrame::gprsWrite_data()
 {
     QTest::addColumn<QByteArray>("apn");
     QTest::addColumn<QByteArray>("login");
@@ -281,7 +281,7 @@ void FrameTest::gprsWrite_data()
                                     " 02 70 77 05 2A 31 30 30 23 20");
 }
 
-void FrameTest::gprsWrite()
+void TestFrame::gprsWrite()
 {
     QFETCH(QByteArray, apn);
     QFETCH(QByteArray, login);
@@ -306,7 +306,7 @@ void FrameTest::gprsWrite()
     QCOMPARE(record.command, quint8(0x63));
 }
 
-void FrameTest::gprsWriteBoundsUnterminatedSlots()
+void TestFrame::gprsWriteBoundsUnterminatedSlots()
 {
     GprsSettings record;
     std::memset(&record, 'z', sizeof record);       // not a single terminator anywhere
@@ -321,7 +321,7 @@ void FrameTest::gprsWriteBoundsUnterminatedSlots()
     QCOMPARE(data.mid(102), QByteArray(8, 'z'));
 }
 
-void FrameTest::fixedLength_data()
+void TestFrame::fixedLength_data()
 {
     QTest::addColumn<int>("recordSize");
     QTest::addColumn<int>("responseSize");
@@ -337,7 +337,7 @@ void FrameTest::fixedLength_data()
     QTest::newRow("priority 0") << 2 << 0 << false;
 }
 
-void FrameTest::fixedLength()
+void TestFrame::fixedLength()
 {
     QFETCH(int, recordSize);
     QFETCH(int, responseSize);
@@ -354,7 +354,7 @@ void FrameTest::fixedLength()
              QByteArray(int(sizeof record) - recordSize, char(0xCC)));
 }
 
-void FrameTest::timeoutsAreUnsigned()
+void TestFrame::timeoutsAreUnsigned()
 {
     TimeoutSettings record;
     QVERIFY(Frame::copyExact(hex("00 E8 03 F4 01 3C 00"), record));
@@ -366,7 +366,7 @@ void FrameTest::timeoutsAreUnsigned()
     QCOMPARE(int(le16(record.commandTimeout)), 32768);
 }
 
-void FrameTest::serverAddressRead_data()
+void TestFrame::serverAddressRead_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("accepted");
@@ -377,7 +377,7 @@ void FrameTest::serverAddressRead_data()
     QTest::newRow("138 bytes") << 138 << false;
 }
 
-void FrameTest::serverAddressRead()
+void TestFrame::serverAddressRead()
 {
     QFETCH(int, size);
     QFETCH(bool, accepted);
@@ -395,7 +395,7 @@ void FrameTest::serverAddressRead()
     QCOMPARE(all.mid(size), QByteArray(137 - size, '\0'));
 }
 
-void FrameTest::gprsParse_data()
+void TestFrame::gprsParse_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<bool>("accepted");
@@ -439,7 +439,7 @@ void FrameTest::gprsParse_data()
         << QByteArray(8, 'c');
 }
 
-void FrameTest::gprsParse()
+void TestFrame::gprsParse()
 {
     QFETCH(QByteArray, response);
     QFETCH(bool, accepted);
@@ -464,7 +464,7 @@ void FrameTest::gprsParse()
     QCOMPARE(int(record.balanceCodeLength), code.size());
 }
 
-void FrameTest::gprsRoundTrip()
+void TestFrame::gprsRoundTrip()
 {
     GprsSettings written;
     std::memset(&written, 0, sizeof written);
@@ -478,7 +478,7 @@ void FrameTest::gprsRoundTrip()
     QCOMPARE(int(read.apnLength), 10);
 }
 
-void FrameTest::resultByte_data()
+void TestFrame::resultByte_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<bool>("ok");
@@ -490,14 +490,14 @@ void FrameTest::resultByte_data()
     QTest::newRow("FF 00") << hex("FF 00") << false;
 }
 
-void FrameTest::resultByte()
+void TestFrame::resultByte()
 {
     QFETCH(QByteArray, response);
     QFETCH(bool, ok);
     QCOMPARE(Frame::resultOk(response), ok);
 }
 
-void FrameTest::testValue_data()
+void TestFrame::testValue_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<int>("value");
@@ -510,14 +510,14 @@ void FrameTest::testValue_data()
     QTest::newRow("extra bytes ignored") << hex("00 10 20") << 16;
 }
 
-void FrameTest::testValue()
+void TestFrame::testValue()
 {
     QFETCH(QByteArray, response);
     QFETCH(int, value);
     QCOMPARE(Frame::testValue(response), value);
 }
 
-void FrameTest::statusPart_data()
+void TestFrame::statusPart_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<QString>("text");
@@ -530,7 +530,7 @@ void FrameTest::statusPart_data()
     QTest::newRow("no data") << QByteArray() << QString();
 }
 
-void FrameTest::statusPart()
+void TestFrame::statusPart()
 {
     QFETCH(QByteArray, response);
     QFETCH(QString, text);
@@ -539,7 +539,7 @@ void FrameTest::statusPart()
 
 // Every Russian letter the unit may send, by its Windows-1251 byte and its Unicode code point,
 // and the plain ASCII half below 0x80.
-void FrameTest::statusPartLetters_data()
+void TestFrame::statusPartLetters_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<int>("codePoint");
@@ -571,7 +571,7 @@ void FrameTest::statusPartLetters_data()
         QTest::newRow(QByteArray::number(byte, 16).constData()) << (hex("00") + char(byte)) << byte;
 }
 
-void FrameTest::statusPartLetters()
+void TestFrame::statusPartLetters()
 {
     QFETCH(QByteArray, response);
     QFETCH(int, codePoint);
@@ -582,7 +582,7 @@ void FrameTest::statusPartLetters()
 
 // The Qt 5 build decoded status texts with Qt's own Windows-1251 codec; the table must decode
 // every byte as that codec did.
-void FrameTest::statusPartTableAsQt5Codec()
+void TestFrame::statusPartTableAsQt5Codec()
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
@@ -596,5 +596,5 @@ void FrameTest::statusPartTableAsQt5Codec()
 #endif
 }
 
-TALLY_TEST_MAIN(FrameTest)
+TALLY_TEST_MAIN(TestFrame)
 #include "tst_frame.moc"

@@ -28,12 +28,12 @@ QString storedMac()
 
 } // namespace
 
-class tst_WriteAll : public QObject
+class TestWriteAll : public QObject
 {
     Q_OBJECT
 
 public:
-    tst_WriteAll() : sim(Address) {}
+    TestWriteAll() : sim(Address) {}
 
 private slots:
     void initTestCase();
@@ -59,12 +59,12 @@ private:
     MessageBoxCatcher *catcher = nullptr;
 };
 
-void tst_WriteAll::initTestCase()
+void TestWriteAll::initTestCase()
 {
     QVERIFY(sim.isListening());
 }
 
-void tst_WriteAll::init()
+void TestWriteAll::init()
 {
     QFile::remove(SettingsFile);
     sim.restart();
@@ -77,7 +77,7 @@ void tst_WriteAll::init()
     catcher = new MessageBoxCatcher;
 }
 
-void tst_WriteAll::cleanup()
+void TestWriteAll::cleanup()
 {
     delete catcher;
     catcher = nullptr;
@@ -87,14 +87,14 @@ void tst_WriteAll::cleanup()
 
 // The box was the active window while it was open; the offscreen platform does not hand
 // activation back, so the window is made active again before asking who has the focus.
-QString tst_WriteAll::focusAfterBox()
+QString TestWriteAll::focusAfterBox()
 {
     QApplication::setActiveWindow(window);
     QWidget *focused = QApplication::focusWidget();
     return focused ? focused->objectName() : QString();
 }
 
-void tst_WriteAll::everyGroupInOrderOverOneConnection()
+void TestWriteAll::everyGroupInOrderOverOneConnection()
 {
     const int before = sim.connectionCount();
     click(*window, "pushButtonWrite");
@@ -112,7 +112,7 @@ void tst_WriteAll::everyGroupInOrderOverOneConnection()
         QVERIFY2(holds(sim, stored), qPrintable(QStringLiteral("group %1 offset %2").arg(stored.group).arg(stored.offset)));
 }
 
-void tst_WriteAll::badValueSendsNothing_data()
+void TestWriteAll::badValueSendsNothing_data()
 {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QVariant>("value");
@@ -134,7 +134,7 @@ void tst_WriteAll::badValueSendsNothing_data()
                                                   << QStringLiteral("Некорректное значение ID ККМ");
 }
 
-void tst_WriteAll::badValueSendsNothing()
+void TestWriteAll::badValueSendsNothing()
 {
     QFETCH(QString, field);
     QFETCH(QVariant, value);
@@ -152,7 +152,7 @@ void tst_WriteAll::badValueSendsNothing()
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
-void tst_WriteAll::earlierGroupReportedFirst()
+void TestWriteAll::earlierGroupReportedFirst()
 {
     setFields(*window, {{QStringLiteral("CashDeskIDEdit"), QStringLiteral("x")},
                         {QStringLiteral("ServerTokenEdit"), QStringLiteral("y")}});
@@ -163,7 +163,7 @@ void tst_WriteAll::earlierGroupReportedFirst()
     QVERIFY(sim.requests().isEmpty());
 }
 
-void tst_WriteAll::refusalStopsThere_data()
+void TestWriteAll::refusalStopsThere_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("failing");   // index of the refused group in write order
@@ -180,7 +180,7 @@ void tst_WriteAll::refusalStopsThere_data()
 }
 
 // The refused group is the last one sent; the groups before it stay written in the unit.
-void tst_WriteAll::refusalStopsThere()
+void TestWriteAll::refusalStopsThere()
 {
     QFETCH(QString, fault);
     QFETCH(int, failing);
@@ -199,7 +199,7 @@ void tst_WriteAll::refusalStopsThere()
     QTRY_VERIFY(!sim.hasClient());
 }
 
-void tst_WriteAll::ethernetRefusedKeepsMac()
+void TestWriteAll::ethernetRefusedKeepsMac()
 {
     setField(*window, QStringLiteral("incrementMacCheckBox"), true);
     QVERIFY(sim.addFault(QStringLiteral("result=01@65")));
@@ -213,7 +213,7 @@ void tst_WriteAll::ethernetRefusedKeepsMac()
 }
 
 // The MAC write itself succeeded, so the next unit's address is already in place.
-void tst_WriteAll::macAdvancesBeforeLaterFailure()
+void TestWriteAll::macAdvancesBeforeLaterFailure()
 {
     setField(*window, QStringLiteral("incrementMacCheckBox"), true);
     QVERIFY(sim.addFault(QStringLiteral("result=01@67")));
@@ -226,7 +226,7 @@ void tst_WriteAll::macAdvancesBeforeLaterFailure()
     QCOMPARE(storedMac(), QStringLiteral("00-11-22-33-44-56"));
 }
 
-void tst_WriteAll::macAdvancesAfterFullWrite()
+void TestWriteAll::macAdvancesAfterFullWrite()
 {
     setFields(*window, {{QStringLiteral("incrementMacCheckBox"), true},
                         {QStringLiteral("EthMACEdit"), QStringLiteral("00-1A-2B-3C-4D-FF")}});
@@ -241,7 +241,7 @@ void tst_WriteAll::macAdvancesAfterFullWrite()
 }
 
 // What "Записать всё" wrote is what "Прочитать всё" then shows, field for field.
-void tst_WriteAll::readBackShowsWhatWasWritten()
+void TestWriteAll::readBackShowsWhatWasWritten()
 {
     click(*window, "pushButtonWrite");
     QCOMPARE(catcher->texts(), QStringList{QStringLiteral("Параметры успешно записаны")});
@@ -267,5 +267,5 @@ void tst_WriteAll::readBackShowsWhatWasWritten()
     }
 }
 
-TALLY_TEST_MAIN(tst_WriteAll)
+TALLY_TEST_MAIN(TestWriteAll)
 #include "tst_writeall.moc"
