@@ -3,7 +3,10 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev fonts-dejavu-core dpkg-dev file "$@")
+# Qt 5 for the default build; Qt 6 for the second one (its -dev packages bring the OpenGL and
+# Vulkan headers and the tools its CMake files need).
+packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev qt6-base-dev qt6-serialport-dev
+          fonts-dejavu-core dpkg-dev file "$@")
 
 missing=()
 for package in "${packages[@]}"; do
