@@ -4,7 +4,7 @@
 # short run of each fuzzer (those two with Qt 5). Installs what a fresh Debian 12 machine lacks
 # first.
 #
-# Usage: scripts/test.sh            everything (about 15 minutes on two cores)
+# Usage: scripts/test.sh            everything (about 9 minutes on two cores)
 #        scripts/test.sh --quick    the ordinary builds and suites only, Qt 5 and Qt 6
 # FUZZ_SECONDS sets how long each fuzzer runs (default 60).
 set -euo pipefail

@@ -2,7 +2,7 @@
 #define WINDOWTESTING_H
 
 // Shared by the window's tests that talk to the simulated unit: pointing the window at it, and
-// the byte and widget helpers they all use. Whether the window left a connection open is asked
+// the byte and widget functions they all use. Whether the window left a connection open is asked
 // of the simulator (SimulatorFixture::hasClient, connectionCount).
 
 #include "mainwindow.h"
