@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Qt Test suite built with Qt 5 (build/) and with
 # Qt 6 (build-qt6/), the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# short run of each fuzzer (those two with Qt 5). Installs what a fresh Debian 12 machine lacks
-# first.
+# short run of each fuzzer (built with Qt 5, the settings fuzzer with Qt 6 too). Installs what a
+# fresh Debian 12 machine lacks first.
 #
 # Usage: scripts/test.sh            everything (about 9 minutes on two cores)
 #        scripts/test.sh --quick    the ordinary builds and suites only, Qt 5 and Qt 6
