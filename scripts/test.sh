@@ -4,7 +4,7 @@
 # short run of each fuzzer (built with Qt 5, the settings fuzzer with Qt 6 too). Installs what a
 # fresh Debian 12 machine lacks first.
 #
-# Usage: scripts/test.sh            everything (about 9 minutes on two cores)
+# Usage: scripts/test.sh            everything (about 10 minutes on two cores)
 #        scripts/test.sh --quick    the ordinary builds and suites only, Qt 5 and Qt 6
 # FUZZ_SECONDS sets how long each fuzzer runs (default 60).
 set -euo pipefail
