@@ -3,6 +3,7 @@
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "simulatorfixture.h"
+#include "testbytes.h"
 #include "startuprun.h"
 #include "testmain.h"
 #include "unitprocess.h"
@@ -21,11 +22,6 @@ const QString UnitHost = QStringLiteral("127.0.0.30");
 const QString RelayHost = QStringLiteral("127.0.0.31");
 const QString ProcessHost = QStringLiteral("127.0.0.32");
 constexpr quint16 Port = 20107;
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 // The window, or tallyctl with its profile in the working directory.
 struct FrontEnd {

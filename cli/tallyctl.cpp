@@ -1,6 +1,7 @@
 #include "tallyctl.h"
 
 #include "console.h"
+#include "settingsfile.h"
 #include "unitsession.h"
 #include "valuerules.h"
 
@@ -167,8 +168,7 @@ int Tallyctl::read()
     if (outcome.exitCode == ExitOk && !invocation.output.isEmpty()) {
         QSettings file(invocation.output, QSettings::IniFormat);
         values.store(file);
-        file.sync();
-        if (file.status() != QSettings::NoError) {
+        if (!syncSettings(file)) {
             outcome.exitCode = ExitProfile;
             outcome.message = QStringLiteral("tallyctl: cannot write %1").arg(invocation.output);
         }
@@ -341,8 +341,7 @@ void Tallyctl::storeNextMac(const Profile &profile, Outcome &outcome)
         return;
     QSettings file(invocation.argument, QSettings::IniFormat);
     file.setValue(macKey, next);
-    file.sync();
-    if (file.status() == QSettings::NoError)
+    if (syncSettings(file))
         return;
     outcome.macNotStored = true;
     // The unit's own failure, if any, says more; otherwise this one must not go unnoticed.

@@ -1,8 +1,8 @@
 #include "frame.h"
 
 #include "protocol.h"
+#include "windows1251.h"
 
-#include <QTextCodec>
 
 #include <cstddef>
 #include <cstring>
@@ -164,10 +164,7 @@ QString statusPartText(const QByteArray &response)
 {
     if (response.size() <= 1)
         return QString();
-    QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
-    if (!codec)
-        return QString();
-    return codec->toUnicode(response.constData() + 1, response.size() - 1);
+    return Windows1251::toUnicode(response.constData() + 1, response.size() - 1);
 }
 
 } // namespace Frame

@@ -7,9 +7,9 @@
 #include "unitengine.h"
 #include "unitfault.h"
 #include "unitstate.h"
+#include "windows1251.h"
 
 #include <QList>
-#include <QTextCodec>
 
 #include <cstring>
 
@@ -274,10 +274,21 @@ int recordSize(Operation operation)
     }
 }
 
+// Byte by byte: ASCII as it is, the 64 letters А-я in one run from 0xC0, the rest of the upper
+// half from the code page's table.
 QString decode1251(const QByteArray &bytes)
 {
-    QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
-    return codec ? codec->toUnicode(bytes) : QString();
+    QString text;
+    for (char raw : bytes) {
+        const quint8 byte = quint8(raw);
+        if (byte < 0x80)
+            text += QChar(ushort(byte));
+        else if (byte >= 0xC0)
+            text += QChar(ushort(0x0410 + byte - 0xC0));
+        else
+            text += Windows1251::charOf(byte);
+    }
+    return text;
 }
 
 Outcome expectedOutcome(Operation operation, const QByteArray &record, quint8 kind,

@@ -21,6 +21,11 @@ QString frame(const QByteArray &input);
 // request parsing must not care how its input is chunked.
 QString unitEngine(const QByteArray &input);
 
+// A settings file as some Qt wrote or an engineer edited it. Its rewrite into Qt 5's form must
+// be stable, and where the file is UTF-8 it must read back, on this Qt, to the values the file
+// held.
+QString settingsFile(const QByteArray &input);
+
 } // namespace FuzzEntry
 
 #endif // FUZZENTRIES_H

@@ -165,9 +165,26 @@ def engine_seeds():
     }
 
 
+def settings_seeds():
+    # Settings files as Qt 6 writes them (raw UTF-8), as Qt 5 does (escapes), and edited by hand.
+    return {
+        "qt6_defaults": "[General]\nAPN=интернет\nCashDeskID=ккм№1\nGateway=шлюзAB\nIPsrv=\"адрес;сервера\"\n"
+        "Password=пароль\\\\с \\\"кавычками\\\"\nRetryTimeout=\" два \"\nServerToken=\"токен,1\"\n"
+        "UseDHCP=true\nportNumber=-1\n\n[Other]\nx=1\n".encode(),
+        "qt5_defaults": b"[General]\nAPN=\\x438\\x43d\\x442\\x435\\x440\\x43d\\x435\\x442\n"
+        b"CashDeskID=\\x43a\\x43a\\x43c\\x2116\\x31\n",
+        "controls_and_digits": "[General]\nk=\\x1я1\nl=я\\x1\\x31\nm=\x7fa\n".encode(),
+        "beyond_16_bits": "[General]\nk=\U0001F600b\n".encode(),
+        "list_and_bytes": "[General]\nk=я, 1\nb=@ByteArray(\\xd1\\x8f)\nc=@@я\n".encode(),
+        "comments_crlf": ";ё1\r\n[General]\r\nK=Ё\r\n; ж=2\r\n".encode(),
+        "quotes_across_lines": "[General]\nK=\"a\nя=1\"\nL=b\\\nж\n".encode(),
+        "bom_and_keys": "\ufeff\n[Раздел]\nключ=ё\n%U043A=я\n".encode(),
+    }
+
+
 def main():
     for target, seeds in (("fuzz_link", link_seeds()), ("fuzz_frame", frame_seeds()),
-                          ("fuzz_unitengine", engine_seeds())):
+                          ("fuzz_unitengine", engine_seeds()), ("fuzz_settingsfile", settings_seeds())):
         folder = CORPUS / target
         folder.mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():

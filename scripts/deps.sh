@@ -3,10 +3,12 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-# The package test also runs lintian (which brings man-db for the manual pages),
-# desktop-file-validate and tallyctl's completion under bash-completion.
-packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev fonts-dejavu-core dpkg-dev file
-          lintian desktop-file-utils bash-completion "$@")
+# Qt 5 for the default build; Qt 6 for the second one (its -dev packages bring the OpenGL and
+# Vulkan headers and the tools its CMake files need). The package test also runs lintian (which
+# brings man-db for the manual pages), desktop-file-validate and tallyctl's completion under
+# bash-completion.
+packages=(cmake g++ make qtbase5-dev libqt5serialport5-dev qt6-base-dev qt6-serialport-dev
+          fonts-dejavu-core dpkg-dev file lintian desktop-file-utils bash-completion "$@")
 
 missing=()
 for package in "${packages[@]}"; do

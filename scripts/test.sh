@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Qt Test suite, the same suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each fuzzer. Installs what a
+# Builds everything and runs every test: the Qt Test suite built with Qt 5 (build/) and with
+# Qt 6 (build-qt6/), the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# short run of each fuzzer (built with Qt 5, the settings fuzzer with Qt 6 too). Installs what a
 # fresh Debian 12 machine lacks first.
 #
 # Usage: scripts/test.sh            everything (about 10 minutes on two cores)
-#        scripts/test.sh --quick    the ordinary build and suite only
+#        scripts/test.sh --quick    the ordinary builds and suites only, Qt 5 and Qt 6
 # FUZZ_SECONDS sets how long each fuzzer runs (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +19,15 @@ logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== Qt 5: the suite"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYCONF_QT_MAJOR=5
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j2 | tee "$logs/suite"
+
+echo "== Qt 6: the suite"
+cmake -S . -B "$build-qt6" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYCONF_QT_MAJOR=6
+cmake --build "$build-qt6" -j"$(nproc)"
+ctest --test-dir "$build-qt6" --output-on-failure -j2 | tee "$logs/suite-qt6"
 
 if ! $quick; then
     echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -29,9 +36,10 @@ if ! $quick; then
     scripts/fuzz.sh "${FUZZ_SECONDS:-60}" | tee "$logs/fuzz"
 fi
 
-# One closing line for the whole run: test programs of both suites, and fuzzers that ran clean.
+# One closing line for the whole run: test programs of the three suites, and fuzzers that ran
+# clean.
 passed=0
-for log in "$logs"/suite "$logs"/sanitized; do
+for log in "$logs"/suite "$logs"/suite-qt6 "$logs"/sanitized; do
     [ -f "$log" ] || continue
     count=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
     passed=$((passed + ${count:-0}))

@@ -5,7 +5,8 @@ tally_add_test(tst_fuzzregressions
     SOURCES tst_fuzzregressions.cpp
             ${PROJECT_SOURCE_DIR}/fuzz/fuzzentries.h ${PROJECT_SOURCE_DIR}/fuzz/fuzzentries.cpp
             ${PROJECT_SOURCE_DIR}/fuzz/memorydevice.h ${PROJECT_SOURCE_DIR}/fuzz/memorydevice.cpp
-    LIBS tallydevice
+            ${PROJECT_SOURCE_DIR}/fuzz/settingsentry.cpp
+    LIBS tallydevice tallyrules
     TIMEOUT 60)
 target_include_directories(tst_fuzzregressions PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
 target_compile_definitions(tst_fuzzregressions PRIVATE

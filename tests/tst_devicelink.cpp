@@ -3,10 +3,10 @@
 #include "devicelink.h"
 #include "records.h"
 #include "simulatorfixture.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
-#include <QTextCodec>
 
 #include <cstring>
 #include <memory>
@@ -14,22 +14,6 @@
 namespace {
 
 const QString unitAddress = QStringLiteral("127.0.0.3");
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-template <typename Record>
-QByteArray bytesOf(const Record &record)
-{
-    return QByteArray(reinterpret_cast<const char *>(&record), int(sizeof record));
-}
-
-QByteArray win1251(const QString &text)
-{
-    return QTextCodec::codecForName("Windows-1251")->fromUnicode(text);
-}
 
 enum Operation {
     ReadCashDeskState, ReadTimeouts, ReadServerAddress, ReadGprs, ReadEthernet, ReadPriority,
@@ -162,7 +146,7 @@ Outcome perform(DeviceLink &link, Operation operation)
 
 Q_DECLARE_METATYPE(Operation)
 
-class DeviceLinkTest : public QObject
+class TestDeviceLink : public QObject
 {
     Q_OBJECT
 
@@ -200,7 +184,7 @@ private:
     DeviceLink link;
 };
 
-void DeviceLinkTest::openTcpWithNothingListening()
+void TestDeviceLink::openTcpWithNothingListening()
 {
     QElapsedTimer clock;
     clock.start();
@@ -211,7 +195,7 @@ void DeviceLinkTest::openTcpWithNothingListening()
     QVERIFY(!link.isOpen());
 }
 
-void DeviceLinkTest::init()
+void TestDeviceLink::init()
 {
     // The first test needs the address with nobody listening; the unit starts after it.
     if (qstrcmp(QTest::currentTestFunction(), "openTcpWithNothingListening") == 0)
@@ -225,12 +209,12 @@ void DeviceLinkTest::init()
     QVERIFY(link.isOpen());
 }
 
-void DeviceLinkTest::cleanup()
+void TestDeviceLink::cleanup()
 {
     link.close();
 }
 
-void DeviceLinkTest::requestOnWire_data()
+void TestDeviceLink::requestOnWire_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArray>("request");
@@ -256,7 +240,7 @@ void DeviceLinkTest::requestOnWire_data()
     QTest::newRow("signal test") << SignalTest << hex("02 02 58 01 5B");
 }
 
-void DeviceLinkTest::requestOnWire()
+void TestDeviceLink::requestOnWire()
 {
     QFETCH(Operation, operation);
     QFETCH(QByteArray, request);
@@ -267,7 +251,7 @@ void DeviceLinkTest::requestOnWire()
     QCOMPARE(log.first().toHex(), request.toHex());
 }
 
-void DeviceLinkTest::readsFillRecords_data()
+void TestDeviceLink::readsFillRecords_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<int>("group");
@@ -304,7 +288,7 @@ void DeviceLinkTest::readsFillRecords_data()
                                              << hex("00 00 02 61 70 01 6C 00 03 2A 31 23") << gprs;
 }
 
-void DeviceLinkTest::readsFillRecords()
+void TestDeviceLink::readsFillRecords()
 {
     QFETCH(Operation, operation);
     QFETCH(int, group);
@@ -317,7 +301,7 @@ void DeviceLinkTest::readsFillRecords()
     QCOMPARE(out.record.toHex(), record.toHex());
 }
 
-void DeviceLinkTest::responseLength_data()
+void TestDeviceLink::responseLength_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<int>("group");
@@ -342,7 +326,7 @@ void DeviceLinkTest::responseLength_data()
                                                  << false;
 }
 
-void DeviceLinkTest::responseLength()
+void TestDeviceLink::responseLength()
 {
     QFETCH(Operation, operation);
     QFETCH(int, group);
@@ -353,7 +337,7 @@ void DeviceLinkTest::responseLength()
     QCOMPARE(perform(link, operation).ok, accepted);
 }
 
-void DeviceLinkTest::roundTrip_data()
+void TestDeviceLink::roundTrip_data()
 {
     QTest::addColumn<Operation>("write");
     QTest::addColumn<Operation>("read");
@@ -377,7 +361,7 @@ void DeviceLinkTest::roundTrip_data()
     QTest::newRow("mac") << WriteMac << ReadEthernet << 9 << QByteArray(25, '\0') << 1 << 19 << 6;
 }
 
-void DeviceLinkTest::roundTrip()
+void TestDeviceLink::roundTrip()
 {
     QFETCH(Operation, write);
     QFETCH(Operation, read);
@@ -396,7 +380,7 @@ void DeviceLinkTest::roundTrip()
              written.record.mid(writtenFrom, length).toHex());
 }
 
-void DeviceLinkTest::faults_data()
+void TestDeviceLink::faults_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<Operation>("operation");
@@ -454,7 +438,7 @@ void DeviceLinkTest::faults_data()
                                              << 2500;
 }
 
-void DeviceLinkTest::faults()
+void TestDeviceLink::faults()
 {
     QFETCH(QString, fault);
     QFETCH(Operation, operation);
@@ -478,7 +462,7 @@ void DeviceLinkTest::faults()
     QCOMPARE(unit->requests().size(), 1);
 }
 
-void DeviceLinkTest::refusedReadKeepsRecord_data()
+void TestDeviceLink::refusedReadKeepsRecord_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QString>("fault");
@@ -493,7 +477,7 @@ void DeviceLinkTest::refusedReadKeepsRecord_data()
     QTest::newRow("gprs") << ReadGprs << "nak@07/08" << QByteArray(114, '\0');
 }
 
-void DeviceLinkTest::refusedReadKeepsRecord()
+void TestDeviceLink::refusedReadKeepsRecord()
 {
     QFETCH(Operation, operation);
     QFETCH(QString, fault);
@@ -505,7 +489,7 @@ void DeviceLinkTest::refusedReadKeepsRecord()
     QCOMPARE(out.record.toHex(), record.toHex());
 }
 
-void DeviceLinkTest::statusDialogue_data()
+void TestDeviceLink::statusDialogue_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArrayList>("parts");
@@ -521,7 +505,7 @@ void DeviceLinkTest::statusDialogue_data()
     QTest::newRow("two parts") << ModemStatus << QByteArrayList{modem, QByteArray("OK")}
                                << QString() << true << QStringLiteral("Модем\nOK\n")
                                << QByteArrayList{modemOpen, more, more};
-    QTest::newRow("unit, one part") << UnitStatus << QByteArrayList{win1251(QStringLiteral("Готов"))}
+    QTest::newRow("unit, one part") << UnitStatus << QByteArrayList{hex("C3 EE F2 EE E2")}
                                     << QString() << true << QStringLiteral("Готов\n")
                                     << QByteArrayList{unitOpen, more};
     // An empty part adds no line, yet the next part is still asked for.
@@ -551,7 +535,7 @@ void DeviceLinkTest::statusDialogue_data()
         << QByteArrayList{unitOpen, more};
 }
 
-void DeviceLinkTest::statusDialogue()
+void TestDeviceLink::statusDialogue()
 {
     QFETCH(Operation, operation);
     QFETCH(QByteArrayList, parts);
@@ -576,7 +560,7 @@ void DeviceLinkTest::statusDialogue()
     QCOMPARE(unit->requests(), requests);
 }
 
-void DeviceLinkTest::endlessStatusStopsAt256Parts()
+void TestDeviceLink::endlessStatusStopsAt256Parts()
 {
     unit->setUnitStatus({QByteArray("first")});
     QVERIFY(unit->addFault(QStringLiteral("endless")));
@@ -597,7 +581,7 @@ void DeviceLinkTest::endlessStatusStopsAt256Parts()
     QCOMPARE(log.last(), hex("02 01 05 04"));
 }
 
-void DeviceLinkTest::testValues_data()
+void TestDeviceLink::testValues_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArray>("response");
@@ -613,7 +597,7 @@ void DeviceLinkTest::testValues_data()
     QTest::newRow("no data at all") << ServerTest << QByteArray() << QString() << -1;
 }
 
-void DeviceLinkTest::testValues()
+void TestDeviceLink::testValues()
 {
     QFETCH(Operation, operation);
     QFETCH(QByteArray, response);
@@ -628,7 +612,7 @@ void DeviceLinkTest::testValues()
     QCOMPARE(out.value, value);
 }
 
-void DeviceLinkTest::emptyResponseFrame()
+void TestDeviceLink::emptyResponseFrame()
 {
     // 02 00 00: a frame without data is well formed.
     unit->setTestResponse(0x01, QByteArray());
@@ -639,7 +623,7 @@ void DeviceLinkTest::emptyResponseFrame()
     QVERIFY(data.isEmpty());
 }
 
-void DeviceLinkTest::readBytesTakesBufferedBytes()
+void TestDeviceLink::readBytesTakesBufferedBytes()
 {
     unit->setGroup(10, hex("00 02"));
     QVERIFY(link.requestGroup(10));
@@ -658,7 +642,7 @@ void DeviceLinkTest::readBytesTakesBufferedBytes()
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes), 5), hex("02 02 00 02 00"));
 }
 
-void DeviceLinkTest::readBytesStopsAtGap()
+void TestDeviceLink::readBytesStopsAtGap()
 {
     unit->setGroup(10, hex("00 02"));
     QVERIFY(link.requestGroup(10));
@@ -674,7 +658,7 @@ void DeviceLinkTest::readBytesStopsAtGap()
              hex("02 02 00 02 00 CC CC CC"));
 }
 
-void DeviceLinkTest::closeTwiceAndReopen()
+void TestDeviceLink::closeTwiceAndReopen()
 {
     link.close();
     QVERIFY(!link.isOpen());
@@ -689,5 +673,5 @@ void DeviceLinkTest::closeTwiceAndReopen()
     QCOMPARE(unit->requests(), QList<QByteArray>{hex("02 02 07 0A 0F")});
 }
 
-TALLY_TEST_MAIN(DeviceLinkTest)
+TALLY_TEST_MAIN(TestDeviceLink)
 #include "tst_devicelink.moc"

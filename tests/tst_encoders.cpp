@@ -27,12 +27,12 @@ QString repeated(const char *utf8, int times)
 
 } // namespace
 
-class tst_Encoders : public QObject
+class TestEncoders : public QObject
 {
     Q_OBJECT
 
 public:
-    tst_Encoders() : sim(Address) {}
+    TestEncoders() : sim(Address) {}
 
 private slots:
     void initTestCase();
@@ -55,12 +55,12 @@ private:
     MessageBoxCatcher *catcher = nullptr;
 };
 
-void tst_Encoders::initTestCase()
+void TestEncoders::initTestCase()
 {
     QVERIFY(sim.isListening());
 }
 
-void tst_Encoders::init()
+void TestEncoders::init()
 {
     QFile::remove(QStringLiteral("tallyconf.ini"));
     sim.restart();
@@ -73,7 +73,7 @@ void tst_Encoders::init()
     catcher = new MessageBoxCatcher;
 }
 
-void tst_Encoders::cleanup()
+void TestEncoders::cleanup()
 {
     delete catcher;
     catcher = nullptr;
@@ -81,7 +81,7 @@ void tst_Encoders::cleanup()
     window = nullptr;
 }
 
-void tst_Encoders::expectRejected(const QString &message, const QString &field)
+void TestEncoders::expectRejected(const QString &message, const QString &field)
 {
     QCOMPARE(catcher->boxes().size(), 1);
     const MessageBoxCatcher::Box box = catcher->boxes().first();
@@ -100,7 +100,7 @@ void tst_Encoders::expectRejected(const QString &message, const QString &field)
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
-void tst_Encoders::fieldRule_data()
+void TestEncoders::fieldRule_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("field");
@@ -248,7 +248,7 @@ void tst_Encoders::fieldRule_data()
     QTest::newRow("id letter") << cashDesk << "CashDeskIDEdit" << QVariant("12a") << badId << QByteArray();
 }
 
-void tst_Encoders::fieldRule()
+void TestEncoders::fieldRule()
 {
     QFETCH(QString, button);
     QFETCH(QString, field);
@@ -265,12 +265,12 @@ void tst_Encoders::fieldRule()
     } else {
         expectRejected(message, field);
         // The engineer's text stays in the field to be corrected.
-        if (value.type() == QVariant::String)
+        if (value.userType() == QMetaType::QString)
             QCOMPARE(text(*window, field), value.toString());
     }
 }
 
-void tst_Encoders::firstBadFieldOnly_data()
+void TestEncoders::firstBadFieldOnly_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<Fields>("fields");
@@ -315,7 +315,7 @@ void tst_Encoders::firstBadFieldOnly_data()
         << QStringLiteral("Некорректное значение IP-адреса") << "EthIPEdit";
 }
 
-void tst_Encoders::firstBadFieldOnly()
+void TestEncoders::firstBadFieldOnly()
 {
     QFETCH(QString, button);
     QFETCH(Fields, fields);
@@ -327,7 +327,7 @@ void tst_Encoders::firstBadFieldOnly()
     expectRejected(message, focus);
 }
 
-void tst_Encoders::allGprsStringsEmpty()
+void TestEncoders::allGprsStringsEmpty()
 {
     setFields(*window, {{"APNEdit", ""}, {"LoginEdit", ""}, {"PasswordEdit", ""}, {"BalanceCodeEdit", ""}});
     click(*window, "pushButton_4");
@@ -335,7 +335,7 @@ void tst_Encoders::allGprsStringsEmpty()
     QCOMPARE(sim.requests(), frames({"02 06 63 00 00 00 00 00 65"}));
 }
 
-void tst_Encoders::longUrlIsSentWhole_data()
+void TestEncoders::longUrlIsSentWhole_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QByteArray>("frame");
@@ -347,7 +347,7 @@ void tst_Encoders::longUrlIsSentWhole_data()
 }
 
 // A URL right at the unit's limit goes out complete, its length byte 128.
-void tst_Encoders::longUrlIsSentWhole()
+void TestEncoders::longUrlIsSentWhole()
 {
     QFETCH(QString, url);
     QFETCH(QByteArray, frame);
@@ -359,5 +359,5 @@ void tst_Encoders::longUrlIsSentWhole()
     QCOMPARE(sim.requests(), QList<QByteArray>{frame});
 }
 
-TALLY_TEST_MAIN(tst_Encoders)
+TALLY_TEST_MAIN(TestEncoders)
 #include "tst_encoders.moc"

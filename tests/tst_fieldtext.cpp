@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-class tst_FieldText : public QObject
+class TestFieldText : public QObject
 {
     Q_OBJECT
 
@@ -28,7 +28,7 @@ private slots:
     void bcdRoundTrip();
 };
 
-void tst_FieldText::textToBcd_data()
+void TestFieldText::textToBcd_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
@@ -58,7 +58,7 @@ void tst_FieldText::textToBcd_data()
     QTest::newRow("fullwidth digit") << QString::fromUtf8("\xef\xbc\x91" "2") << false << QByteArray();
 }
 
-void tst_FieldText::textToBcd()
+void TestFieldText::textToBcd()
 {
     QFETCH(QString, text);
     QFETCH(bool, accepted);
@@ -72,7 +72,7 @@ void tst_FieldText::textToBcd()
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(destination), 5), bytes);
 }
 
-void tst_FieldText::textToBcdShortDestination_data()
+void TestFieldText::textToBcdShortDestination_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
@@ -83,7 +83,7 @@ void tst_FieldText::textToBcdShortDestination_data()
     QTest::newRow("one digit too many") << "12345" << false << QByteArray();
 }
 
-void tst_FieldText::textToBcdShortDestination()
+void TestFieldText::textToBcdShortDestination()
 {
     QFETCH(QString, text);
     QFETCH(bool, accepted);
@@ -97,7 +97,7 @@ void tst_FieldText::textToBcdShortDestination()
     QCOMPARE(buffer[2], quint8(0xA5));
 }
 
-void tst_FieldText::bcdToText_data()
+void TestFieldText::bcdToText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -113,7 +113,7 @@ void tst_FieldText::bcdToText_data()
     QTest::newRow("two bytes") << QByteArray::fromHex("3412") << "1234";
 }
 
-void tst_FieldText::bcdToText()
+void TestFieldText::bcdToText()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
@@ -121,7 +121,7 @@ void tst_FieldText::bcdToText()
     QCOMPARE(::bcdToText(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size()), text);
 }
 
-void tst_FieldText::textToBytes_data()
+void TestFieldText::textToBytes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QChar>("separator");
@@ -158,7 +158,7 @@ void tst_FieldText::textToBytes_data()
     QTest::newRow("mac empty part") << "00-1A--3C-4D-5E" << dash << 6 << 16 << false << QByteArray();
 }
 
-void tst_FieldText::textToBytes()
+void TestFieldText::textToBytes()
 {
     QFETCH(QString, text);
     QFETCH(QChar, separator);
@@ -176,7 +176,7 @@ void tst_FieldText::textToBytes()
     QCOMPARE(buffer[count], quint8(0xEE));
 }
 
-void tst_FieldText::bytesToText_data()
+void TestFieldText::bytesToText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QChar>("separator");
@@ -196,7 +196,7 @@ void tst_FieldText::bytesToText_data()
     QTest::newRow("single byte") << QByteArray::fromHex("0a") << dash << 16 << "0a";
 }
 
-void tst_FieldText::bytesToText()
+void TestFieldText::bytesToText()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QChar, separator);
@@ -207,7 +207,7 @@ void tst_FieldText::bytesToText()
              text);
 }
 
-void tst_FieldText::bcdRoundTrip_data()
+void TestFieldText::bcdRoundTrip_data()
 {
     QTest::addColumn<QString>("digits");
 
@@ -218,7 +218,7 @@ void tst_FieldText::bcdRoundTrip_data()
 }
 
 // What read-all shows in the token and ID fields must write back unchanged.
-void tst_FieldText::bcdRoundTrip()
+void TestFieldText::bcdRoundTrip()
 {
     QFETCH(QString, digits);
 
@@ -227,5 +227,5 @@ void tst_FieldText::bcdRoundTrip()
     QCOMPARE(::bcdToText(bytes, 5), digits);
 }
 
-TALLY_TEST_MAIN(tst_FieldText)
+TALLY_TEST_MAIN(TestFieldText)
 #include "tst_fieldtext.moc"

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "testmain.h"
+#include "widgetlookup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -50,15 +51,6 @@ private slots:
     void addressRowAtStartup();
     void onlyNetworkWithoutPorts();
 };
-
-template <typename T>
-static T *child(QObject &window, const char *name)
-{
-    T *found = window.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qWarning("no %s named %s", T::staticMetaObject.className(), name);
-    return found;
-}
 
 static void storePortNumber(const QVariant &value)
 {

@@ -2,16 +2,16 @@
 // builders, checked against hand-written wire bytes.
 #include "frame.h"
 #include "records.h"
+#include "testbytes.h"
 #include "testmain.h"
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
 
 #include <cstring>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 QByteArray bytesOf(const void *record, int size)
 {
@@ -30,7 +30,7 @@ QByteArray slotText(const quint8 *slot)
 
 } // namespace
 
-class FrameTest : public QObject
+class TestFrame : public QObject
 {
     Q_OBJECT
 
@@ -73,9 +73,12 @@ private slots:
     void testValue();
     void statusPart_data();
     void statusPart();
+    void statusPartLetters_data();
+    void statusPartLetters();
+    void statusPartTableAsQt5Codec();
 };
 
-void FrameTest::requestFrame_data()
+void TestFrame::requestFrame_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("frame");
@@ -95,7 +98,7 @@ void FrameTest::requestFrame_data()
     QTest::newRow("255 bytes") << longest << (hex("02 FF") + longest + hex("00"));
 }
 
-void FrameTest::requestFrame()
+void TestFrame::requestFrame()
 {
     QFETCH(QByteArray, data);
     QFETCH(QByteArray, frame);
@@ -103,12 +106,12 @@ void FrameTest::requestFrame()
     QCOMPARE(Frame::checksum(data), quint8(frame.at(frame.size() - 1)));
 }
 
-void FrameTest::requestRefusesOverlongData()
+void TestFrame::requestRefusesOverlongData()
 {
     QVERIFY(Frame::request(QByteArray(256, 'x')).isEmpty());
 }
 
-void FrameTest::readGroupRequest_data()
+void TestFrame::readGroupRequest_data()
 {
     QTest::addColumn<int>("group");
     QTest::addColumn<QByteArray>("frame");
@@ -121,14 +124,14 @@ void FrameTest::readGroupRequest_data()
     QTest::newRow("priority") << 10 << hex("02 02 07 0A 0F");
 }
 
-void FrameTest::readGroupRequest()
+void TestFrame::readGroupRequest()
 {
     QFETCH(int, group);
     QFETCH(QByteArray, frame);
     QCOMPARE(Frame::request(Frame::readGroupRequest(quint8(group))).toHex(), frame.toHex());
 }
 
-void FrameTest::timeoutsWrite_data()
+void TestFrame::timeoutsWrite_data()
 {
     QTest::addColumn<int>("full");
     QTest::addColumn<int>("command");
@@ -139,7 +142,7 @@ void FrameTest::timeoutsWrite_data()
     QTest::newRow("max/0/1") << 65535 << 0 << 1 << hex("02 07 60 FF FF 00 00 01 00 66");
 }
 
-void FrameTest::timeoutsWrite()
+void TestFrame::timeoutsWrite()
 {
     QFETCH(int, full);
     QFETCH(int, command);
@@ -157,14 +160,14 @@ void FrameTest::timeoutsWrite()
     QCOMPARE(record.command, quint8(0x60));
 }
 
-void FrameTest::priorityWrite()
+void TestFrame::priorityWrite()
 {
     ChannelPriority record = {0, 2};
     QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x67, record)).toHex(),
              hex("02 02 67 02 67").toHex());
 }
 
-void FrameTest::macWrite()
+void TestFrame::macWrite()
 {
     MacRecord record = {0xEE, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}};
     QCOMPARE(Frame::request(Frame::fixedWriteRequest(0x69, record)).toHex(),
@@ -172,7 +175,7 @@ void FrameTest::macWrite()
     QCOMPARE(record.command, quint8(0x69));
 }
 
-void FrameTest::bcdWrites_data()
+void TestFrame::bcdWrites_data()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<QByteArray>("frame");
@@ -182,7 +185,7 @@ void FrameTest::bcdWrites_data()
     QTest::newRow("cash desk id") << 0x64 << hex("02 06 64 21 43 65 87 09 EB");
 }
 
-void FrameTest::bcdWrites()
+void TestFrame::bcdWrites()
 {
     QFETCH(int, command);
     QFETCH(QByteArray, frame);
@@ -195,7 +198,7 @@ void FrameTest::bcdWrites()
     QCOMPARE(Frame::request(data).toHex(), frame.toHex());
 }
 
-void FrameTest::ethernetWriteStopsBeforeMac()
+void TestFrame::ethernetWriteStopsBeforeMac()
 {
     EthernetSettings record;
     std::memset(&record, 0, sizeof record);
@@ -214,7 +217,7 @@ void FrameTest::ethernetWriteStopsBeforeMac()
              hex("02 13 65 00 C0 A8 01 0A FF FF FF 00 C0 A8 01 01 08 08 08 08 01 83").toHex());
 }
 
-void FrameTest::serverAddressWrite_data()
+void TestFrame::serverAddressWrite_data()
 {
     QTest::addColumn<QByteArray>("url");
     QTest::addColumn<int>("staleLength");
@@ -228,7 +231,7 @@ void FrameTest::serverAddressWrite_data()
                                << hex("02 0C 62 C0 A8 01 0A 90 1F 04 61 2E 72 75 CE");
 }
 
-void FrameTest::serverAddressWrite()
+void TestFrame::serverAddressWrite()
 {
     QFETCH(QByteArray, url);
     QFETCH(int, staleLength);
@@ -248,7 +251,7 @@ void FrameTest::serverAddressWrite()
     QCOMPARE(record.command, quint8(0x62));
 }
 
-void FrameTest::serverAddressWriteCutsUnterminatedUrl()
+void TestFrame::serverAddressWriteCutsUnterminatedUrl()
 {
     ServerAddress record;
     std::memset(&record, 0, sizeof record);
@@ -262,7 +265,7 @@ void FrameTest::serverAddressWriteCutsUnterminatedUrl()
     QCOMPARE(record.urlLength, quint8(128));
 }
 
-void FrameTest::gprsWrite_data()
+void TestFrame::gprsWrite_data()
 {
     QTest::addColumn<QByteArray>("apn");
     QTest::addColumn<QByteArray>("login");
@@ -278,7 +281,7 @@ void FrameTest::gprsWrite_data()
                                     " 02 70 77 05 2A 31 30 30 23 20");
 }
 
-void FrameTest::gprsWrite()
+void TestFrame::gprsWrite()
 {
     QFETCH(QByteArray, apn);
     QFETCH(QByteArray, login);
@@ -303,7 +306,7 @@ void FrameTest::gprsWrite()
     QCOMPARE(record.command, quint8(0x63));
 }
 
-void FrameTest::gprsWriteBoundsUnterminatedSlots()
+void TestFrame::gprsWriteBoundsUnterminatedSlots()
 {
     GprsSettings record;
     std::memset(&record, 'z', sizeof record);       // not a single terminator anywhere
@@ -318,7 +321,7 @@ void FrameTest::gprsWriteBoundsUnterminatedSlots()
     QCOMPARE(data.mid(102), QByteArray(8, 'z'));
 }
 
-void FrameTest::fixedLength_data()
+void TestFrame::fixedLength_data()
 {
     QTest::addColumn<int>("recordSize");
     QTest::addColumn<int>("responseSize");
@@ -334,7 +337,7 @@ void FrameTest::fixedLength_data()
     QTest::newRow("priority 0") << 2 << 0 << false;
 }
 
-void FrameTest::fixedLength()
+void TestFrame::fixedLength()
 {
     QFETCH(int, recordSize);
     QFETCH(int, responseSize);
@@ -351,7 +354,7 @@ void FrameTest::fixedLength()
              QByteArray(int(sizeof record) - recordSize, char(0xCC)));
 }
 
-void FrameTest::timeoutsAreUnsigned()
+void TestFrame::timeoutsAreUnsigned()
 {
     TimeoutSettings record;
     QVERIFY(Frame::copyExact(hex("00 E8 03 F4 01 3C 00"), record));
@@ -363,7 +366,7 @@ void FrameTest::timeoutsAreUnsigned()
     QCOMPARE(int(le16(record.commandTimeout)), 32768);
 }
 
-void FrameTest::serverAddressRead_data()
+void TestFrame::serverAddressRead_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("accepted");
@@ -374,7 +377,7 @@ void FrameTest::serverAddressRead_data()
     QTest::newRow("138 bytes") << 138 << false;
 }
 
-void FrameTest::serverAddressRead()
+void TestFrame::serverAddressRead()
 {
     QFETCH(int, size);
     QFETCH(bool, accepted);
@@ -392,7 +395,7 @@ void FrameTest::serverAddressRead()
     QCOMPARE(all.mid(size), QByteArray(137 - size, '\0'));
 }
 
-void FrameTest::gprsParse_data()
+void TestFrame::gprsParse_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<bool>("accepted");
@@ -436,7 +439,7 @@ void FrameTest::gprsParse_data()
         << QByteArray(8, 'c');
 }
 
-void FrameTest::gprsParse()
+void TestFrame::gprsParse()
 {
     QFETCH(QByteArray, response);
     QFETCH(bool, accepted);
@@ -461,7 +464,7 @@ void FrameTest::gprsParse()
     QCOMPARE(int(record.balanceCodeLength), code.size());
 }
 
-void FrameTest::gprsRoundTrip()
+void TestFrame::gprsRoundTrip()
 {
     GprsSettings written;
     std::memset(&written, 0, sizeof written);
@@ -475,7 +478,7 @@ void FrameTest::gprsRoundTrip()
     QCOMPARE(int(read.apnLength), 10);
 }
 
-void FrameTest::resultByte_data()
+void TestFrame::resultByte_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<bool>("ok");
@@ -487,14 +490,14 @@ void FrameTest::resultByte_data()
     QTest::newRow("FF 00") << hex("FF 00") << false;
 }
 
-void FrameTest::resultByte()
+void TestFrame::resultByte()
 {
     QFETCH(QByteArray, response);
     QFETCH(bool, ok);
     QCOMPARE(Frame::resultOk(response), ok);
 }
 
-void FrameTest::testValue_data()
+void TestFrame::testValue_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<int>("value");
@@ -507,14 +510,14 @@ void FrameTest::testValue_data()
     QTest::newRow("extra bytes ignored") << hex("00 10 20") << 16;
 }
 
-void FrameTest::testValue()
+void TestFrame::testValue()
 {
     QFETCH(QByteArray, response);
     QFETCH(int, value);
     QCOMPARE(Frame::testValue(response), value);
 }
 
-void FrameTest::statusPart_data()
+void TestFrame::statusPart_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<QString>("text");
@@ -527,12 +530,71 @@ void FrameTest::statusPart_data()
     QTest::newRow("no data") << QByteArray() << QString();
 }
 
-void FrameTest::statusPart()
+void TestFrame::statusPart()
 {
     QFETCH(QByteArray, response);
     QFETCH(QString, text);
     QCOMPARE(Frame::statusPartText(response), text);
 }
 
-TALLY_TEST_MAIN(FrameTest)
+// Every Russian letter the unit may send, by its Windows-1251 byte and its Unicode code point,
+// and the plain ASCII half below 0x80.
+void TestFrame::statusPartLetters_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<int>("codePoint");
+
+    static const struct { quint8 byte; ushort codePoint; const char *letter; } letters[] = {
+    {0xC0, 0x0410, "А"}, {0xC1, 0x0411, "Б"}, {0xC2, 0x0412, "В"}, {0xC3, 0x0413, "Г"},
+    {0xC4, 0x0414, "Д"}, {0xC5, 0x0415, "Е"}, {0xC6, 0x0416, "Ж"}, {0xC7, 0x0417, "З"},
+    {0xC8, 0x0418, "И"}, {0xC9, 0x0419, "Й"}, {0xCA, 0x041A, "К"}, {0xCB, 0x041B, "Л"},
+    {0xCC, 0x041C, "М"}, {0xCD, 0x041D, "Н"}, {0xCE, 0x041E, "О"}, {0xCF, 0x041F, "П"},
+    {0xD0, 0x0420, "Р"}, {0xD1, 0x0421, "С"}, {0xD2, 0x0422, "Т"}, {0xD3, 0x0423, "У"},
+    {0xD4, 0x0424, "Ф"}, {0xD5, 0x0425, "Х"}, {0xD6, 0x0426, "Ц"}, {0xD7, 0x0427, "Ч"},
+    {0xD8, 0x0428, "Ш"}, {0xD9, 0x0429, "Щ"}, {0xDA, 0x042A, "Ъ"}, {0xDB, 0x042B, "Ы"},
+    {0xDC, 0x042C, "Ь"}, {0xDD, 0x042D, "Э"}, {0xDE, 0x042E, "Ю"}, {0xDF, 0x042F, "Я"},
+    {0xE0, 0x0430, "а"}, {0xE1, 0x0431, "б"}, {0xE2, 0x0432, "в"}, {0xE3, 0x0433, "г"},
+    {0xE4, 0x0434, "д"}, {0xE5, 0x0435, "е"}, {0xE6, 0x0436, "ж"}, {0xE7, 0x0437, "з"},
+    {0xE8, 0x0438, "и"}, {0xE9, 0x0439, "й"}, {0xEA, 0x043A, "к"}, {0xEB, 0x043B, "л"},
+    {0xEC, 0x043C, "м"}, {0xED, 0x043D, "н"}, {0xEE, 0x043E, "о"}, {0xEF, 0x043F, "п"},
+    {0xF0, 0x0440, "р"}, {0xF1, 0x0441, "с"}, {0xF2, 0x0442, "т"}, {0xF3, 0x0443, "у"},
+    {0xF4, 0x0444, "ф"}, {0xF5, 0x0445, "х"}, {0xF6, 0x0446, "ц"}, {0xF7, 0x0447, "ч"},
+    {0xF8, 0x0448, "ш"}, {0xF9, 0x0449, "щ"}, {0xFA, 0x044A, "ъ"}, {0xFB, 0x044B, "ы"},
+    {0xFC, 0x044C, "ь"}, {0xFD, 0x044D, "э"}, {0xFE, 0x044E, "ю"}, {0xFF, 0x044F, "я"},
+    {0xA8, 0x0401, "Ё"}, {0xB8, 0x0451, "ё"}, {0xB9, 0x2116, "№"},
+    };
+    for (const auto &letter : letters) {
+        const QByteArray name = QByteArray::number(letter.byte, 16).toUpper() + ' ' + letter.letter;
+        QTest::newRow(name.constData()) << (hex("00") + char(letter.byte)) << int(letter.codePoint);
+    }
+    for (int byte = 0; byte < 0x80; ++byte)
+        QTest::newRow(QByteArray::number(byte, 16).constData()) << (hex("00") + char(byte)) << byte;
+}
+
+void TestFrame::statusPartLetters()
+{
+    QFETCH(QByteArray, response);
+    QFETCH(int, codePoint);
+    const QString text = Frame::statusPartText(response);
+    QCOMPARE(text.size(), 1);
+    QCOMPARE(int(text.at(0).unicode()), codePoint);
+}
+
+// The Qt 5 build decoded status texts with Qt's own Windows-1251 codec; the table must decode
+// every byte as that codec did.
+void TestFrame::statusPartTableAsQt5Codec()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
+    QVERIFY(codec);
+    for (int byte = 0; byte < 256; ++byte) {
+        const char raw = char(byte);
+        QCOMPARE(Frame::statusPartText(hex("00") + raw), codec->toUnicode(&raw, 1));
+    }
+#else
+    QSKIP("Qt 6 has no Windows-1251 codec in Qt Core");
+#endif
+}
+
+TALLY_TEST_MAIN(TestFrame)
 #include "tst_frame.moc"

@@ -5,6 +5,7 @@
 #include "fuzzentries.h"
 #include "memorydevice.h"
 #include "records.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #include <QDir>
@@ -15,12 +16,7 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine"};
+const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine", "fuzz_settingsfile"};
 
 QString (*entryFor(const QString &target))(const QByteArray &)
 {
@@ -28,6 +24,8 @@ QString (*entryFor(const QString &target))(const QByteArray &)
         return FuzzEntry::link;
     if (target == QLatin1String("fuzz_frame"))
         return FuzzEntry::frame;
+    if (target == QLatin1String("fuzz_settingsfile"))
+        return FuzzEntry::settingsFile;
     return FuzzEntry::unitEngine;
 }
 
@@ -90,7 +88,7 @@ bool run(DeviceLink &link, Operation operation)
 
 Q_DECLARE_METATYPE(Operation)
 
-class FuzzRegressionsTest : public QObject
+class TestFuzzRegressions : public QObject
 {
     Q_OBJECT
 
@@ -107,17 +105,18 @@ private slots:
     void statusStopsAfter256Parts();
 };
 
-void FuzzRegressionsTest::everyTargetHasSeeds_data()
+void TestFuzzRegressions::everyTargetHasSeeds_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("atLeast");
     QTest::newRow("fuzz_link") << "fuzz_link" << 40;
     QTest::newRow("fuzz_frame") << "fuzz_frame" << 20;
     QTest::newRow("fuzz_unitengine") << "fuzz_unitengine" << 10;
+    QTest::newRow("fuzz_settingsfile") << "fuzz_settingsfile" << 8;
 }
 
 // A replay that finds no files passes vacuously; a moved folder must fail loudly instead.
-void FuzzRegressionsTest::everyTargetHasSeeds()
+void TestFuzzRegressions::everyTargetHasSeeds()
 {
     QFETCH(QString, target);
     QFETCH(int, atLeast);
@@ -125,7 +124,7 @@ void FuzzRegressionsTest::everyTargetHasSeeds()
     QVERIFY2(seeds >= atLeast, qPrintable(QStringLiteral("%1 seeds for %2").arg(seeds).arg(target)));
 }
 
-void FuzzRegressionsTest::replay_data()
+void TestFuzzRegressions::replay_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("path");
@@ -140,7 +139,7 @@ void FuzzRegressionsTest::replay_data()
     }
 }
 
-void FuzzRegressionsTest::replay()
+void TestFuzzRegressions::replay()
 {
     QFETCH(QString, target);
     QFETCH(QString, path);
@@ -150,7 +149,7 @@ void FuzzRegressionsTest::replay()
     QVERIFY2(verdict.isEmpty(), qPrintable(verdict));
 }
 
-void FuzzRegressionsTest::refusedRequestReadsNothingMore_data()
+void TestFuzzRegressions::refusedRequestReadsNothingMore_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArray>("request");
@@ -167,7 +166,7 @@ void FuzzRegressionsTest::refusedRequestReadsNothingMore_data()
 }
 
 // A refusal ends the command: the answer frame that follows it must stay unread.
-void FuzzRegressionsTest::refusedRequestReadsNothingMore()
+void TestFuzzRegressions::refusedRequestReadsNothingMore()
 {
     QFETCH(Operation, operation);
     QFETCH(QByteArray, request);
@@ -179,7 +178,7 @@ void FuzzRegressionsTest::refusedRequestReadsNothingMore()
     QCOMPARE(line->consumed(), 1);
 }
 
-void FuzzRegressionsTest::quietUnitFailsAtOnce_data()
+void TestFuzzRegressions::quietUnitFailsAtOnce_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArray>("unit");
@@ -194,7 +193,7 @@ void FuzzRegressionsTest::quietUnitFailsAtOnce_data()
 
 // The line runs dry and says so at once; the link itself must not sit out its waits, or no
 // fuzzer could get through a few inputs a second.
-void FuzzRegressionsTest::quietUnitFailsAtOnce()
+void TestFuzzRegressions::quietUnitFailsAtOnce()
 {
     QFETCH(Operation, operation);
     QFETCH(QByteArray, unit);
@@ -210,7 +209,7 @@ void FuzzRegressionsTest::quietUnitFailsAtOnce()
 
 // A unit that never ends its status text is cut off after 256 parts: 255 continuations are
 // sent, nothing past the 256th part is read, and the text has all 256 parts.
-void FuzzRegressionsTest::statusStopsAfter256Parts()
+void TestFuzzRegressions::statusStopsAfter256Parts()
 {
     const QByteArray part = hex("02 06 00 CC EE E4 E5 EC C9");  // result 00, "Модем"
     QByteArray unit;
@@ -230,5 +229,5 @@ void FuzzRegressionsTest::statusStopsAfter256Parts()
     QCOMPARE(line->consumed(), 256 * (1 + part.size()));
 }
 
-TALLY_TEST_MAIN(FuzzRegressionsTest)
+TALLY_TEST_MAIN(TestFuzzRegressions)
 #include "tst_fuzzregressions.moc"

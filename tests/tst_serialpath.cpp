@@ -1,6 +1,7 @@
 // The serial channel: the link opens one end of a pseudo-terminal pair as its port and the test
 // plays the unit on the other end, from a thread of its own.
 #include "devicelink.h"
+#include "testbytes.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
@@ -18,11 +19,6 @@
 #endif
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 enum Operation { ReadTimeouts, WriteMac, WriteLongServerAddress, SignalLevel, ModemStatus };
 
@@ -94,7 +90,7 @@ private:
 } // namespace
 #endif
 
-class SerialPathTest : public QObject
+class TestSerialPath : public QObject
 {
     Q_OBJECT
 
@@ -118,7 +114,7 @@ private:
 #endif
 };
 
-void SerialPathTest::init()
+void TestSerialPath::init()
 {
 #ifdef Q_OS_LINUX
     master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -133,7 +129,7 @@ void SerialPathTest::init()
 #endif
 }
 
-void SerialPathTest::cleanup()
+void TestSerialPath::cleanup()
 {
 #ifdef Q_OS_LINUX
     if (slave >= 0)
@@ -144,7 +140,7 @@ void SerialPathTest::cleanup()
 #endif
 }
 
-void SerialPathTest::lineSettings()
+void TestSerialPath::lineSettings()
 {
 #ifdef Q_OS_LINUX
     DeviceLink link;
@@ -166,7 +162,7 @@ void SerialPathTest::lineSettings()
 #endif
 }
 
-void SerialPathTest::exchange_data()
+void TestSerialPath::exchange_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArrayList>("replies");
@@ -198,7 +194,7 @@ void SerialPathTest::exchange_data()
         << QStringLiteral("Модем\nOK\n");
 }
 
-void SerialPathTest::exchange()
+void TestSerialPath::exchange()
 {
 #ifdef Q_OS_LINUX
     QFETCH(Operation, operation);
@@ -250,7 +246,7 @@ void SerialPathTest::exchange()
 #endif
 }
 
-void SerialPathTest::silentUnitFailsAfterOneSecond()
+void TestSerialPath::silentUnitFailsAfterOneSecond()
 {
 #ifdef Q_OS_LINUX
     DeviceLink link;
@@ -267,7 +263,7 @@ void SerialPathTest::silentUnitFailsAfterOneSecond()
 #endif
 }
 
-void SerialPathTest::reopenWhileOpen()
+void TestSerialPath::reopenWhileOpen()
 {
 #ifdef Q_OS_LINUX
     // The port is locked while held, so the second open only works if the first port was
@@ -285,7 +281,7 @@ void SerialPathTest::reopenWhileOpen()
 #endif
 }
 
-void SerialPathTest::unopenablePort_data()
+void TestSerialPath::unopenablePort_data()
 {
     QTest::addColumn<bool>("byInfo");
     QTest::addColumn<QString>("name");
@@ -295,7 +291,7 @@ void SerialPathTest::unopenablePort_data()
     QTest::newRow("empty location") << false << QString();
 }
 
-void SerialPathTest::unopenablePort()
+void TestSerialPath::unopenablePort()
 {
     QFETCH(bool, byInfo);
     QFETCH(QString, name);
@@ -320,5 +316,5 @@ void SerialPathTest::unopenablePort()
     QVERIFY(!link.isOpen());
 }
 
-TALLY_TEST_MAIN(SerialPathTest)
+TALLY_TEST_MAIN(TestSerialPath)
 #include "tst_serialpath.moc"

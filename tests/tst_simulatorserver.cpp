@@ -2,6 +2,7 @@
 
 #include "simulatorfixture.h"
 #include "simulatorserver.h"
+#include "testbytes.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,16 +18,6 @@
 // This program's own loopback address; nothing here talks to anything else.
 static const char *const Address = "127.0.0.2";
 static const quint16 Port = 20107;
-
-static QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-static QString spaced(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 static bool connectTo(QTcpSocket &socket)
 {
@@ -116,11 +107,14 @@ void TestSimulatorServer::connectionAfterConnection()
         QTcpSocket socket;
         QVERIFY(connectTo(socket));
         QCOMPARE(spaced(exchange(socket, hex("02 02 07 0A 0F"), 6)), QStringLiteral("06 02 02 00 02 00"));
+        QVERIFY(unit.hasClient());
         socket.disconnectFromHost();
         if (socket.state() != QAbstractSocket::UnconnectedState)
             QVERIFY(socket.waitForDisconnected(1000));
+        QTRY_VERIFY(!unit.hasClient());
     }
     QCOMPARE(unit.requests().size(), 5);
+    QCOMPARE(unit.connectionCount(), 5);
 }
 
 void TestSimulatorServer::secondClientWaitsItsTurn()
@@ -135,9 +129,13 @@ void TestSimulatorServer::secondClientWaitsItsTurn()
     second.write(hex("02 02 58 02 58"));
     second.flush();
     QVERIFY(!second.waitForReadyRead(300));
+    // The second caller is still in the listen queue, not yet taken.
+    QCOMPARE(unit.connectionCount(), 1);
 
     first.disconnectFromHost();
     QCOMPARE(spaced(readAnswer(second, 6)), QStringLiteral("06 02 02 00 78 7A"));
+    QCOMPARE(unit.connectionCount(), 2);
+    QVERIFY(unit.hasClient());
 }
 
 void TestSimulatorServer::vanishedClientLeavesNothingBehind_data()

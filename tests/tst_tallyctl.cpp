@@ -293,10 +293,8 @@ void TestTallyctl::readIntoProfileKeepsOtherKeys()
     QCOMPARE(file.value(QStringLiteral("Shop/name")).toString(), QStringLiteral("keep me"));
 
     MainWindow window;
-    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("EthMACEdit"))->text(),
-             QStringLiteral("00-1a-2b-3c-4d-5e"));
-    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("CashDeskIDEdit"))->text(),
-             QStringLiteral("0000123456"));
+    QCOMPARE(text(window, QStringLiteral("EthMACEdit")), QStringLiteral("00-1a-2b-3c-4d-5e"));
+    QCOMPARE(text(window, QStringLiteral("CashDeskIDEdit")), QStringLiteral("0000123456"));
 }
 
 void TestTallyctl::commands_data()

@@ -1,21 +1,11 @@
 #include "testmain.h"
+#include "testbytes.h"
 
 #include "unitengine.h"
 
-#include <QTextCodec>
+#include "windows1251.h"
 
 #include <random>
-
-// Byte strings in the document's notation: "02 02 07 06 03".
-static QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-static QString spaced(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 // What the unit put on the line, with the waits it asked for: "06 | +500 02 07 ...".
 static QString describe(const QList<UnitAction> &actions)
@@ -281,8 +271,6 @@ void TestUnitEngine::statusDialogue()
 
 void TestUnitEngine::builtInStatusTextsAreRussian()
 {
-    QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
-    QVERIFY(codec);
     for (quint8 command : {quint8(0x55), quint8(0x56)}) {
         UnitEngine engine;
         QStringList lines;
@@ -294,7 +282,7 @@ void TestUnitEngine::builtInStatusTextsAreRussian()
             QVERIFY(response.size() >= 4);
             if (response.at(2) != 0)
                 break;
-            lines << codec->toUnicode(response.mid(3, response.size() - 4));
+            lines << Windows1251::toUnicode(response.mid(3, response.size() - 4));
         }
         if (command == 0x55) {
             QCOMPARE(lines.size(), 3);

@@ -17,7 +17,6 @@
 #include <QList>
 #include <QPair>
 #include <QPushButton>
-#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QtTest>
@@ -55,12 +54,6 @@ inline void setFields(MainWindow &window, const Fields &fields)
 {
     for (const auto &field : fields)
         setField(window, field.first, field.second);
-}
-
-inline QString text(MainWindow &window, const QString &name)
-{
-    auto *edit = window.findChild<QLineEdit *>(name);
-    return edit ? edit->text() : QString();
 }
 
 inline void click(MainWindow &window, const char *button)

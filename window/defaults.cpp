@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
+#include "settingsfile.h"
 
 #include <QLineEdit>
 #include <QSettings>
@@ -32,5 +33,5 @@ void MainWindow::saveDefault()
     settings->setValue(QStringLiteral("IncrementMac"), form->incrementMacCheckBox->isChecked());
     settings->setValue(QStringLiteral("portNumber"), form->comboBoxPort->currentIndex());
     settings->setValue(QStringLiteral("deviceAddress"), form->deviceAddressEdit->text());
-    settings->sync();
+    syncSettings(*settings);
 }

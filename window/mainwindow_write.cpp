@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
+#include "settingsfile.h"
 #include "unitsession.h"
 
 #include <QCheckBox>
@@ -18,7 +19,7 @@ void MainWindow::incrementMac()
     if (nextMac(form->EthMACEdit->text(), next))
         form->EthMACEdit->setText(next);
     settings->setValue(QStringLiteral("EthMAC"), form->EthMACEdit->text());
-    settings->sync();
+    syncSettings(*settings);
 }
 
 // Every value is checked before the channel is opened, so a typing error never leaves the unit

@@ -3,6 +3,7 @@
 #include "protocol.h"
 #include "simulatorserver.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QMetaObject>
 #include <QObject>
@@ -147,6 +148,28 @@ void SimulatorFixture::clearRequests()
 {
     Private *p = d.get();
     p->run([p] { p->server->engine().clearRequests(); });
+}
+
+int SimulatorFixture::connectionCount() const
+{
+    int count = 0;
+    const Private *p = d.get();
+    p->run([p, &count] {
+        QCoreApplication::processEvents();
+        count = p->server->acceptedConnections();
+    });
+    return count;
+}
+
+bool SimulatorFixture::hasClient() const
+{
+    bool connected = false;
+    const Private *p = d.get();
+    p->run([p, &connected] {
+        QCoreApplication::processEvents();
+        connected = p->server->hasClient();
+    });
+    return connected;
 }
 
 void SimulatorFixture::setBaudRate(int baud)

@@ -40,6 +40,13 @@ public:
     QList<QByteArray> requests() const;
     void clearRequests();
 
+    // The simulator's own view of its line: connections it has accepted since it started, and
+    // whether a client is connected now. Both first let the simulator's thread take in what the
+    // network has already delivered (a connection made, a connection closed). A client's close
+    // reaches the simulator a moment later: wait for it with QTRY_VERIFY(!hasClient()).
+    int connectionCount() const;
+    bool hasClient() const;
+
     // Paces both directions like an 8N1 line of this many baud (0, the default, is unpaced);
     // restart() turns pacing off again.
     void setBaudRate(int baud);

@@ -116,6 +116,7 @@ void SimulatorServer::takeNextClient()
         return;
     QTcpSocket *socket = tcpServer->nextPendingConnection();
     client = socket;
+    ++accepted;
     // The unit answers a byte at a time on a paced line; waiting to coalesce them would add the
     // peer's delayed-acknowledgement time to every answer.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);

@@ -47,7 +47,10 @@ public:
     bool openPty();
     QString ptyPath() const { return ptySlavePath; }
 
+    // The line as the unit sees it: whether a configurator is connected now, and how many
+    // connections it has taken since it started listening (restart() keeps the count).
     bool hasClient() const { return !client.isNull(); }
+    int acceptedConnections() const { return accepted; }
 
     // The unit back to its initial state, without faults, log or half-read input.
     void restart();
@@ -72,6 +75,7 @@ private:
     LineChannel *ptyLine = nullptr;
     QFile *logFile = nullptr;
     int baud = 0;
+    int accepted = 0;
     QString lastError;
 
     int ptyMaster = -1;

@@ -2,6 +2,7 @@
 
 #include "protocol.h"
 #include "records.h"
+#include "windows1251.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -9,7 +10,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QRegularExpression>
-#include <QTextCodec>
 
 #include <cstddef>
 #include <cstring>
@@ -19,8 +19,7 @@ namespace {
 // Status texts travel in the unit's own 8-bit code page.
 QByteArray toUnitText(const QString &text)
 {
-    QTextCodec *codec = QTextCodec::codecForName("Windows-1251");
-    return codec ? codec->fromUnicode(text) : text.toLatin1();
+    return Windows1251::fromUnicode(text);
 }
 
 template <typename Record>
