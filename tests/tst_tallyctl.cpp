@@ -279,6 +279,8 @@ void TestTallyctl::readPrintsTheWindowsTexts()
 // anything else in it stay.
 void TestTallyctl::readIntoProfileKeepsOtherKeys()
 {
+    sim.setGroup(8, QByteArray::fromHex("0000") + "\x08internet" + char(16) + QByteArray("оператор")
+                        + "\x05guest\x05*100#");
     writeFile(ProfileFile, profileWith("Priority=0\nLogin=old"));
     const Run run = tallyctl({QStringLiteral("read"), QStringLiteral("--host"), Host,
                               QStringLiteral("-o"), ProfileFile});
@@ -287,7 +289,9 @@ void TestTallyctl::readIntoProfileKeepsOtherKeys()
 
     QSettings file(ProfileFile, QSettings::IniFormat);
     QCOMPARE(file.value(QStringLiteral("Priority")).toString(), QStringLiteral("2"));
-    QCOMPARE(file.value(QStringLiteral("Login")).toString(), QStringLiteral("guest"));
+    QCOMPARE(file.value(QStringLiteral("Login")).toString(), QStringLiteral("оператор"));
+    // Written the way a Qt 5 reader understands it, whichever Qt this was built with.
+    QVERIFY(fileBytes(ProfileFile).contains("\nLogin=\\x43e\\x43f\\x435\\x440\\x430\\x442\\x43e\\x440\n"));
     QCOMPARE(file.value(QStringLiteral("portNumber")).toString(), QStringLiteral("0"));
     QCOMPARE(file.value(QStringLiteral("deviceAddress")).toString(), QStringLiteral("10.1.1.1"));
     QCOMPARE(file.value(QStringLiteral("Shop/name")).toString(), QStringLiteral("keep me"));
