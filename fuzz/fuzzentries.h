@@ -26,6 +26,13 @@ QString unitEngine(const QByteArray &input);
 // held.
 QString settingsFile(const QByteArray &input);
 
+// The value rules on a profile's texts (first byte: read as UTF-8 or as Latin-1; then one text
+// per line, in the settings file's key order). A rejection names the first bad key and its
+// group alone is rejected the same way; what is accepted, read back as a unit would show it, is
+// accepted again and sends the same bytes; the next MAC is one more, for exactly the MACs the
+// rules take.
+QString profile(const QByteArray &input);
+
 } // namespace FuzzEntry
 
 #endif // FUZZENTRIES_H

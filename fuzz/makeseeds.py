@@ -182,9 +182,34 @@ def settings_seeds():
     }
 
 
+def profile_seeds():
+    # Flag byte (0: UTF-8, 1: Latin-1), then the 19 texts in the settings file's key order:
+    # FullTimeout CommandTimeout RetryTimeout ServerToken IPsrv URLaddr Port APN Login Password
+    # BalanceCode EthMAC EthIP EthMask Gateway DNSaddr UseDHCP Priority CashDeskID.
+    def texts(flag, values):
+        return bytes([flag]) + "\n".join(values).encode("utf-8" if flag == 0 else "latin-1")
+
+    valid = ["1000", "500", "60", "1234567890", "192.0.2.10", "reports.example.net", "7777",
+             "internet", "оператор", "пароль", "*100#", "00-1a-2b-3c-4d-5e", "192.168.0.100",
+             "255.255.255.0", "192.168.0.1", "8.8.8.8", "false", "2", "0000123456"]
+    edited = list(valid)
+    edited[:4] = ["+40000", "007", "65535", "42"]
+    edited[11] = "FF-FF-FF-FF-FF-FF"
+    edited[16:18] = ["yes", "3"]
+    return {
+        "valid_utf8": texts(0, valid),
+        "edited_by_hand": texts(0, edited),
+        "latin1_login": texts(1, valid[:8] + ["caf\xe9", "secret"] + valid[10:]),
+        "url_with_nul": texts(0, valid[:5] + ["a\0b"] + valid[6:]),
+        "rejected_token": texts(0, valid[:3] + ["12a4"] + valid[4:]),
+        "nothing": b"\0",
+    }
+
+
 def main():
     for target, seeds in (("fuzz_link", link_seeds()), ("fuzz_frame", frame_seeds()),
-                          ("fuzz_unitengine", engine_seeds()), ("fuzz_settingsfile", settings_seeds())):
+                          ("fuzz_unitengine", engine_seeds()), ("fuzz_settingsfile", settings_seeds()),
+                          ("fuzz_profile", profile_seeds())):
         folder = CORPUS / target
         folder.mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():

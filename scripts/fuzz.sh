@@ -2,8 +2,8 @@
 # Builds the libFuzzer targets with clang into build-fuzz and runs each of them for a while:
 # fuzz_link (the configurator's handling of the unit's answers), fuzz_frame (the pure frame and
 # record functions), fuzz_unitengine (the simulator's request parsing, fault lines and state
-# files) and fuzz_settingsfile (the settings file's rewrite into the form Qt 5 reads), all built
-# with Qt 5; then fuzz_settingsfile once more, built with Qt 6 into build-fuzz-qt6, against the
+# files), fuzz_settingsfile (the settings file's rewrite into the form Qt 5 reads) and
+# fuzz_profile (the value rules on a profile's texts, both ways), all built with Qt 5; then fuzz_settingsfile once more, built with Qt 6 into build-fuzz-qt6, against the
 # INI reader that reads raw UTF-8. Any crash, hang, sanitizer report or failed check fails the
 # run; the input that did it is left in build-fuzz*/artifacts/<target>/. Once the fault is
 # fixed, copy that input into fuzz/regressions/<target>/, where tst_fuzzregressions replays it on
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-${FUZZ_SECONDS:-60}}
 [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "seconds must be a whole number: $seconds" >&2; exit 2; }
-targets=(fuzz_link fuzz_frame fuzz_unitengine fuzz_settingsfile)
+targets=(fuzz_link fuzz_frame fuzz_unitengine fuzz_settingsfile fuzz_profile)
 build=build-fuzz
 
 scripts/deps.sh clang libclang-rt-14-dev llvm

@@ -6,6 +6,7 @@ tally_add_test(tst_fuzzregressions
             ${PROJECT_SOURCE_DIR}/fuzz/fuzzentries.h ${PROJECT_SOURCE_DIR}/fuzz/fuzzentries.cpp
             ${PROJECT_SOURCE_DIR}/fuzz/memorydevice.h ${PROJECT_SOURCE_DIR}/fuzz/memorydevice.cpp
             ${PROJECT_SOURCE_DIR}/fuzz/settingsentry.cpp
+            ${PROJECT_SOURCE_DIR}/fuzz/profileentry.cpp
     LIBS tallydevice tallyrules
     TIMEOUT 60)
 target_include_directories(tst_fuzzregressions PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)

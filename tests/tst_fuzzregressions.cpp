@@ -16,7 +16,8 @@
 
 namespace {
 
-const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine", "fuzz_settingsfile"};
+const char *const targets[] = {"fuzz_link", "fuzz_frame", "fuzz_unitengine", "fuzz_settingsfile",
+                               "fuzz_profile"};
 
 QString (*entryFor(const QString &target))(const QByteArray &)
 {
@@ -26,6 +27,8 @@ QString (*entryFor(const QString &target))(const QByteArray &)
         return FuzzEntry::frame;
     if (target == QLatin1String("fuzz_settingsfile"))
         return FuzzEntry::settingsFile;
+    if (target == QLatin1String("fuzz_profile"))
+        return FuzzEntry::profile;
     return FuzzEntry::unitEngine;
 }
 
