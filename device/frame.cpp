@@ -3,7 +3,6 @@
 #include "protocol.h"
 #include "windows1251.h"
 
-
 #include <cstddef>
 #include <cstring>
 
