@@ -24,11 +24,6 @@ const KeyInfo keyTable[] = {
 const QString useDhcpKey = QStringLiteral("UseDHCP");
 const QString priorityKey = QStringLiteral("Priority");
 
-QString flagText(bool on)
-{
-    return on ? QStringLiteral("true") : QStringLiteral("false");
-}
-
 } // namespace
 
 const QStringList &Profile::keys()
@@ -61,6 +56,16 @@ bool Profile::useDhcp() const
     return settingsFlag(value(useDhcpKey));
 }
 
+void Profile::setUseDhcp(bool on)
+{
+    setValue(useDhcpKey, on ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+void Profile::setPriority(int index)
+{
+    setValue(priorityKey, QString::number(index));
+}
+
 int Profile::priority() const
 {
     bool ok = false;
@@ -76,12 +81,11 @@ Profile Profile::load(QSettings &settings)
         if (info.maxLength > 0)
             profile.setValue(key, settings.value(key, QString()).toString().left(info.maxLength));
     }
-    profile.setValue(useDhcpKey, flagText(settings.value(useDhcpKey, false).toBool()));
+    profile.setUseDhcp(settings.value(useDhcpKey, false).toBool());
     // A stored -1 is not an unsigned number and so reads as 0, "GPRS"; an index past the list
     // chooses nothing, as it leaves the window's combo box without a selection.
     const int index = int(settings.value(priorityKey, 0).toString().toUInt());
-    profile.setValue(priorityKey,
-                     QString::number(index >= 0 && index <= Protocol::MaxPriority ? index : -1));
+    profile.setPriority(index >= 0 && index <= Protocol::MaxPriority ? index : -1);
     return profile;
 }
 

@@ -26,9 +26,12 @@ public:
     QString value(const QString &key) const { return texts.value(key); }
     void setValue(const QString &key, const QString &text) { texts.insert(key, text); }
 
+    // The two values that are not texts in the form: stored as "true"/"false" and as the index.
     bool useDhcp() const;
+    void setUseDhcp(bool on);
     // The chosen priority index, or -1.
     int priority() const;
+    void setPriority(int index);
 
     // The values as the window shows them after loading this settings file: absent keys empty
     // (UseDHCP false, Priority 0), texts cut to their fields, booleans read as Qt reads them

@@ -257,8 +257,7 @@ static void putEthernetAddresses(const EthernetSettings &record, Profile &profil
     profile.setValue(QStringLiteral("EthIP"), ipText(record.ip));
     profile.setValue(QStringLiteral("EthMask"), ipText(record.mask));
     profile.setValue(QStringLiteral("Gateway"), ipText(record.gateway));
-    profile.setValue(QStringLiteral("UseDHCP"),
-                     record.dhcp != 0 ? QStringLiteral("true") : QStringLiteral("false"));
+    profile.setUseDhcp(record.dhcp != 0);
     profile.setValue(QStringLiteral("DNSaddr"), ipText(record.dns));
 }
 
@@ -276,7 +275,7 @@ void putCashDeskState(const CashDeskState &record, Profile &profile)
 
 void putChannelPriority(const ChannelPriority &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("Priority"), QString::number(record.priority));
+    profile.setPriority(record.priority);
 }
 
 void putGprsSettings(const GprsSettings &record, Profile &profile)

@@ -169,9 +169,8 @@ Profile MainWindow::formProfile() const
     Profile values;
     for (const TextField &field : textFields)
         values.setValue(QLatin1String(field.key), (form->*field.edit)->text());
-    values.setValue(useDhcpKey, form->UseDHCPcheckBox->isChecked() ? QStringLiteral("true")
-                                                                   : QStringLiteral("false"));
-    values.setValue(priorityKey, QString::number(form->PriorityComboBox->currentIndex()));
+    values.setUseDhcp(form->UseDHCPcheckBox->isChecked());
+    values.setPriority(form->PriorityComboBox->currentIndex());
     return values;
 }
 
