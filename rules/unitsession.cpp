@@ -5,6 +5,38 @@
 
 namespace {
 
+// Each read group in read-all order, with its name on the command line, the window's message
+// when it cannot be read, and the write groups whose values it shows.
+struct ReadGroupInfo {
+    ReadGroup group;
+    const char *name;
+    const char *failure;
+    QList<WriteGroup> shows;
+};
+
+const ReadGroupInfo readTable[] = {
+    {ReadGroup::Timeouts, "timeouts", "Не удается прочитать значения тайм-аутов", {WriteGroup::Timeouts}},
+    {ReadGroup::ServerAddress, "server", "Не удается прочитать адрес сервера",
+     {WriteGroup::ServerAddress}},
+    {ReadGroup::Ethernet, "ethernet", "Не удается прочитать настройки Ethernet",
+     {WriteGroup::Mac, WriteGroup::Ethernet}},
+    {ReadGroup::CashDeskState, "cashdesk", "Не удается прочитать состояние ККМ",
+     {WriteGroup::CashDeskId, WriteGroup::Token}},
+    {ReadGroup::ChannelPriority, "priority", "Не удается прочитать приоритет каналов",
+     {WriteGroup::Priority}},
+    {ReadGroup::Gprs, "gprs", "Не удается прочитать настройки GPRS", {WriteGroup::Gprs}},
+};
+
+const ReadGroupInfo &info(ReadGroup group)
+{
+    for (const ReadGroupInfo &entry : readTable) {
+        if (entry.group == group)
+            return entry;
+    }
+    Q_UNREACHABLE();
+    return readTable[0];
+}
+
 bool readGroup(DeviceLink &link, ReadGroup group, Profile &profile)
 {
     switch (group) {
@@ -55,25 +87,6 @@ bool readGroup(DeviceLink &link, ReadGroup group, Profile &profile)
     return false;
 }
 
-QString readFailureMessage(ReadGroup group)
-{
-    switch (group) {
-    case ReadGroup::Timeouts:
-        return QStringLiteral("Не удается прочитать значения тайм-аутов");
-    case ReadGroup::ServerAddress:
-        return QStringLiteral("Не удается прочитать адрес сервера");
-    case ReadGroup::Ethernet:
-        return QStringLiteral("Не удается прочитать настройки Ethernet");
-    case ReadGroup::CashDeskState:
-        return QStringLiteral("Не удается прочитать состояние ККМ");
-    case ReadGroup::ChannelPriority:
-        return QStringLiteral("Не удается прочитать приоритет каналов");
-    case ReadGroup::Gprs:
-        return QStringLiteral("Не удается прочитать настройки GPRS");
-    }
-    return QString();
-}
-
 bool sendGroup(DeviceLink &link, WriteGroup group, WriteRecords &records)
 {
     switch (group) {
@@ -101,68 +114,35 @@ bool sendGroup(DeviceLink &link, WriteGroup group, WriteRecords &records)
 
 const QList<ReadGroup> &readAllOrder()
 {
-    static const QList<ReadGroup> order = {ReadGroup::Timeouts,      ReadGroup::ServerAddress,
-                                           ReadGroup::Ethernet,      ReadGroup::CashDeskState,
-                                           ReadGroup::ChannelPriority, ReadGroup::Gprs};
+    static const QList<ReadGroup> order = [] {
+        QList<ReadGroup> groups;
+        for (const ReadGroupInfo &entry : readTable)
+            groups << entry.group;
+        return groups;
+    }();
     return order;
 }
 
 QString readGroupName(ReadGroup group)
 {
-    switch (group) {
-    case ReadGroup::Timeouts:
-        return QStringLiteral("timeouts");
-    case ReadGroup::ServerAddress:
-        return QStringLiteral("server");
-    case ReadGroup::Ethernet:
-        return QStringLiteral("ethernet");
-    case ReadGroup::CashDeskState:
-        return QStringLiteral("cashdesk");
-    case ReadGroup::ChannelPriority:
-        return QStringLiteral("priority");
-    case ReadGroup::Gprs:
-        return QStringLiteral("gprs");
-    }
-    return QString();
+    return QLatin1String(info(group).name);
 }
 
 QStringList readGroupKeys(ReadGroup group)
 {
-    switch (group) {
-    case ReadGroup::Timeouts:
-        return writeGroupKeys(WriteGroup::Timeouts);
-    case ReadGroup::ServerAddress:
-        return writeGroupKeys(WriteGroup::ServerAddress);
-    case ReadGroup::Ethernet:
-        return writeGroupKeys(WriteGroup::Mac) + writeGroupKeys(WriteGroup::Ethernet);
-    case ReadGroup::CashDeskState:
-        return writeGroupKeys(WriteGroup::CashDeskId) + writeGroupKeys(WriteGroup::Token);
-    case ReadGroup::ChannelPriority:
-        return writeGroupKeys(WriteGroup::Priority);
-    case ReadGroup::Gprs:
-        return writeGroupKeys(WriteGroup::Gprs);
-    }
-    return QStringList();
+    QStringList keys;
+    for (WriteGroup written : info(group).shows)
+        keys += writeGroupKeys(written);
+    return keys;
 }
 
 ReadGroup readGroupOf(WriteGroup group)
 {
-    switch (group) {
-    case WriteGroup::Timeouts:
-        return ReadGroup::Timeouts;
-    case WriteGroup::Token:
-    case WriteGroup::CashDeskId:
-        return ReadGroup::CashDeskState;
-    case WriteGroup::ServerAddress:
-        return ReadGroup::ServerAddress;
-    case WriteGroup::Gprs:
-        return ReadGroup::Gprs;
-    case WriteGroup::Ethernet:
-    case WriteGroup::Mac:
-        return ReadGroup::Ethernet;
-    case WriteGroup::Priority:
-        return ReadGroup::ChannelPriority;
+    for (const ReadGroupInfo &entry : readTable) {
+        if (entry.shows.contains(group))
+            return entry.group;
     }
+    Q_UNREACHABLE();
     return ReadGroup::Timeouts;
 }
 
@@ -171,7 +151,7 @@ QString readGroups(DeviceLink &link, const QList<ReadGroup> &groups, Profile &pr
 {
     for (ReadGroup group : groups) {
         if (!readGroup(link, group, profile))
-            return readFailureMessage(group);
+            return QString::fromUtf8(info(group).failure);
         if (arrived)
             arrived(group);
     }
