@@ -2,23 +2,12 @@
 
 #include "console.h"
 #include "frame.h"
+#include "hextext.h"
 #include "protocol.h"
 
 ExchangeLog::ExchangeLog(const QElapsedTimer &startClock, bool printingLines)
     : clock(startClock), printing(printingLines)
 {
-}
-
-QString ExchangeLog::hex(const QByteArray &bytes)
-{
-    QString text;
-    text.reserve(bytes.size() * 3);
-    for (int i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            text += QLatin1Char(' ');
-        text += QStringLiteral("%1").arg(quint8(bytes.at(i)), 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return text;
 }
 
 void ExchangeLog::print(char direction, const QString &text) const
@@ -29,7 +18,7 @@ void ExchangeLog::print(char direction, const QString &text) const
 
 void ExchangeLog::sent(const QByteArray &frame)
 {
-    print('>', hex(frame));
+    print('>', hexText(frame));
     lastRequest = frame.mid(2, frame.size() - 3);
     awaitingAck = true;
     lastProblem.clear();
@@ -37,28 +26,28 @@ void ExchangeLog::sent(const QByteArray &frame)
 
 void ExchangeLog::received(const QByteArray &bytes)
 {
-    print('<', hex(bytes));
+    print('<', hexText(bytes));
     if (awaitingAck) {
         awaitingAck = false;
         if (quint8(bytes.at(0)) != Protocol::Ack)
-            lastProblem = QStringLiteral("the unit refused the request (%1)").arg(hex(bytes.left(1)));
+            lastProblem = QStringLiteral("the unit refused the request (%1)").arg(hexText(bytes.left(1)));
         return;
     }
 
     // A response frame, whole or as far as it came.
     const QByteArray data = bytes.mid(2, bytes.size() - 3);
     if (quint8(bytes.at(0)) != Protocol::Stx)
-        lastProblem = QStringLiteral("the response does not start with 02: %1").arg(hex(bytes));
+        lastProblem = QStringLiteral("the response does not start with 02: %1").arg(hexText(bytes));
     else if (bytes.size() < 3 || bytes.size() != quint8(bytes.at(1)) + 3)
         lastProblem = QStringLiteral("the response broke off after %1 bytes").arg(bytes.size());
     else if (quint8(bytes.at(bytes.size() - 1)) != Frame::checksum(data))
-        lastProblem = QStringLiteral("the response's checksum is wrong: %1").arg(hex(bytes));
+        lastProblem = QStringLiteral("the response's checksum is wrong: %1").arg(hexText(bytes));
     else if (lastRequest.size() == 2 && quint8(lastRequest.at(0)) == Protocol::CmdReadGroup)
         lastProblem = QStringLiteral("the answer for group %1 was not accepted (%2 data bytes)")
                           .arg(quint8(lastRequest.at(1)))
                           .arg(data.size());
     else if (!data.isEmpty() && quint8(data.at(0)) != Protocol::ResultOk)
-        lastProblem = QStringLiteral("the unit answered with result code %1").arg(hex(data.left(1)));
+        lastProblem = QStringLiteral("the unit answered with result code %1").arg(hexText(data.left(1)));
     else
         lastProblem.clear();
 }

@@ -23,9 +23,6 @@ public:
     // Why the last exchange failed, in a few words; empty when the line showed nothing wrong.
     QString problem() const { return lastProblem; }
 
-    // Two-digit upper-case hex bytes separated by single spaces: "02 02 07 06 03".
-    static QString hex(const QByteArray &bytes);
-
 private:
     void print(char direction, const QString &text) const;
 

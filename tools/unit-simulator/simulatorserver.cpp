@@ -2,6 +2,8 @@
 
 #include "linechannel.h"
 
+#include "hextext.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -97,7 +99,7 @@ void SimulatorServer::logRequest(const QByteArray &frame)
 {
     if (!logFile)
         return;
-    logFile->write(unitsimToHex(frame).toLatin1() + '\n');
+    logFile->write(hexText(frame).toLatin1() + '\n');
     logFile->flush();
 }
 

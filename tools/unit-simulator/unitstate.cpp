@@ -386,17 +386,6 @@ QByteArray unitsimFromHex(const QString &text, bool *ok)
     return *ok ? QByteArray::fromHex(digits.toLatin1()) : QByteArray();
 }
 
-QString unitsimToHex(const QByteArray &bytes)
-{
-    QString text;
-    for (int i = 0; i < bytes.size(); ++i) {
-        if (i)
-            text += ' ';
-        text += QStringLiteral("%1").arg(quint8(bytes.at(i)), 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return text;
-}
-
 UnitState UnitState::builtIn()
 {
     UnitState state;

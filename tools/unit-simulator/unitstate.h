@@ -36,6 +36,5 @@ struct UnitState
 
 // Helpers shared with the command line and the tests' diagnostics.
 QByteArray unitsimFromHex(const QString &text, bool *ok);   // "02 02 07", "020207", "02-02-07"
-QString unitsimToHex(const QByteArray &bytes);             // "02 02 07 06 03"
 
 #endif // UNITSTATE_H
