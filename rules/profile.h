@@ -37,7 +37,7 @@ public:
     // (UseDHCP false, Priority 0), texts cut to their fields, booleans read as Qt reads them
     // (false for "", "0" and "false"), Priority an unsigned number whose index past the list
     // selects nothing.
-    static Profile load(QSettings &settings);
+    static Profile load(const QSettings &settings);
 
     // Stores the 19 keys the way the window saves them; every other key stays as it was.
     // Does not flush.
