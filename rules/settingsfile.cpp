@@ -179,13 +179,24 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-// A key as QSettings reads it from its line: blanks trimmed, raw UTF-8, "%XX" and "%UXXXX"
-// escapes decoded, '\' for '/'.
+// What QSettings trims off a key's raw bytes: Qt 6 every ASCII white space, Qt 5 blanks and
+// line ends only.
+bool isKeySpace(char c)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    if (c == '\v' || c == '\f')
+        return true;
+#endif
+    return isSpace(c);
+}
+
+// A key as QSettings reads it from its line: white space trimmed, raw UTF-8, "%XX" and
+// "%UXXXX" escapes decoded, '\' for '/'.
 QString iniKey(const QByteArray &data, int from, int to)
 {
-    while (from < to && isSpace(data.at(from)))
+    while (from < to && isKeySpace(data.at(from)))
         ++from;
-    while (to > from && isSpace(data.at(to - 1)))
+    while (to > from && isKeySpace(data.at(to - 1)))
         --to;
     const QString raw = QString::fromUtf8(data.constData() + from, to - from);
     QString key;
@@ -212,7 +223,8 @@ QString iniKey(const QByteArray &data, int from, int to)
     return key;
 }
 
-// Whether a section line opens the general section, as QSettings decides it.
+// Whether a section line opens the general section, as QSettings decides it: on the name's
+// bytes, before any escape in it is read.
 bool opensGeneral(const QByteArray &data, const IniLine &line)
 {
     int close = data.indexOf(']', line.start);
@@ -289,9 +301,11 @@ QByteArray qt5IniText(const QByteArray &ini)
 
 QByteArray portableIniText(const QByteArray &ini)
 {
+    if (firstNonUtf8Byte(ini) >= 0)
+        return ini;
     QByteArray text = ini.mid(firstLineAt(ini));
     text.replace("\r\n", "\n");
-    return firstNonUtf8Byte(text) < 0 ? qt5IniText(text) : text;
+    return qt5IniText(text);
 }
 
 QByteArray iniValueText(const QString &value)
@@ -410,6 +424,10 @@ SettingsFile::SettingsFile(const QString &path)
         }
     }
 
+    // QSettings parses a section when a key of it is first asked for, finding it by the key's
+    // group; a key with a backslash ('/') in the general section would not be found that way.
+    reader->allKeys();
+
     // The lines as the engineer wrote them, in the form QSettings was given them but for the
     // escapes.
     QByteArray text = data.mid(firstLineAt(data));
@@ -454,9 +472,10 @@ const SettingsFile::Line *SettingsFile::line(const QString &key) const
 
 bool SettingsFile::readsAsWritten(const QString &key) const
 {
-    // Bytes that are not UTF-8 are no text as written: Qt reads them as Latin-1 or U+FFFD.
+    // A file that is not UTF-8 is no text as written: Qt reads such bytes as Latin-1 or U+FFFD,
+    // and the file as it is, where the lines here are those of its UTF-8 reading.
     const Line *written = line(key);
-    if (!written || !written->utf8)
+    if (!written || firstNonUtf8Line > 0)
         return false;
     const QString value = reader->value(key).toString();
     if (value == QString::fromUtf8(written->text))

@@ -31,9 +31,9 @@ bool syncSettings(QSettings &settings);
 // are found the way QSettings reads them.
 QByteArray qt5IniText(const QByteArray &ini);
 
-// The INI text both builds read alike: without a UTF-8 byte order mark, CR LF read as LF, and,
-// when every byte is valid UTF-8, in the form of qt5IniText(). A file that is not UTF-8 keeps
-// its bytes and reads as each Qt has always read it.
+// The INI text both builds read alike, for a file that is UTF-8 throughout: without its byte
+// order mark, CR LF read as LF, in the form of qt5IniText(). A file that is not UTF-8 keeps its
+// bytes and reads as each Qt has always read it.
 QByteArray portableIniText(const QByteArray &ini);
 
 // What Qt's INI writer puts after "key=" for this text, in Qt 5's form: the escapes of
@@ -87,7 +87,7 @@ public:
     // Whether QSettings reads the key as its line says: the text as written, or the very form
     // Qt writes for what it reads (quotes, escapes). False for a ';' or ',' outside quotes, a
     // stray quote or backslash, "@ByteArray(...)" or a value that goes on over the next line,
-    // each of which Qt reads as something else, and for a line that is not UTF-8.
+    // each of which Qt reads as something else, and for every line of a file that is not UTF-8.
     bool readsAsWritten(const QString &key) const;
 
 private:
