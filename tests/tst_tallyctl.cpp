@@ -164,6 +164,8 @@ void TestTallyctl::sendsWhatTheWindowSends_data()
         << profileWith("Priority=abc\nUseDHCP=yes\nFullTimeout=40000") << QString() << QString() << QByteArray();
     QTest::newRow("raw UTF-8, as an editor saves it") << profileWith("APN=интернет") << QString() << QString()
                                                       << QByteArray("\x10интернет");
+    QTest::newRow("password quoted as Qt writes it") << profileWith("Password=\"a=b;c\\\"d\"") << QString()
+                                                     << QString() << QByteArray("\x07" "a=b;c\"d");
     QByteArray windowsEditor = "\xEF\xBB\xBF; shop 7\n" + profileWith("Login=оператор");
     windowsEditor.replace("\n", "\r\n");
     QTest::newRow("byte order mark, CR LF, a comment") << windowsEditor << QString() << QString()
