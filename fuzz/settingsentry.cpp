@@ -30,9 +30,14 @@ QString freshPath(const char *stem)
 }
 
 // Whether QSettings finds the key under its own name: it looks a key up with leading, trailing
-// and doubled slashes dropped, so a line "/k=" or "\\k=" is listed but not reached by its name.
+// and doubled slashes dropped, so a line "/k=" or "\\k=" is listed but not reached by its name;
+// nor are names with control characters looked up as they are listed.
 bool reachable(const QString &key)
 {
+    for (const QChar c : key) {
+        if (c.unicode() < 0x20)
+            return false;
+    }
     return !key.isEmpty() && !key.startsWith(QLatin1Char('/')) && !key.endsWith(QLatin1Char('/'))
         && !key.contains(QLatin1String("//"));
 }
@@ -52,7 +57,7 @@ QString readerAndChange(const QByteArray &input)
             fault = QStringLiteral("the reader does not hold the file's bytes");
         const QSettings &settings = file.settings();
         // A line that reads as written says all of its value: the text alone, on a line of its
-        // own, reads the same. A few lines each, to keep the runs quick.
+        // own (the file's last, as the line may be), reads the same. A few lines each, to keep the runs quick.
         QString changed;
         int tried = 0;
         for (const SettingsFile::Line &line : file.generalLines()) {
@@ -61,7 +66,7 @@ QString readerAndChange(const QByteArray &input)
                 continue;
             ++tried;
             const QString alonePath = freshPath("alone");
-            if (!writeFile(alonePath, "[General]\nk=" + line.text + '\n'))
+            if (!writeFile(alonePath, "[General]\nk=" + line.text))
                 return QStringLiteral("cannot write the file to read");
             const QVariant alone = SettingsFile(alonePath).settings().value(QStringLiteral("k"));
             if (alone != settings.value(line.key))

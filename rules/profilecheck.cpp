@@ -40,7 +40,7 @@ bool checkSyntax(const SettingsFile &file, const QString &key, Rejection &reject
                       QStringLiteral("the INI format reads this line otherwise than it is written "
                                      "(; , \" \\ and a leading @ are INI syntax); write the value in "
                                      "double quotes, with \\\" for a quote and \\\\ for a backslash"));
-    const QString written = QString::fromUtf8(line->text);
+    const QString written = QString::fromUtf8(line->text.constData(), line->text.size());
     return reject(rejection, key,
                   QStringLiteral("the INI format reads this line as %1, not as it is written; to send "
                                  "the text as written, write %2=%3")

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
+#include <QVariant>
 
 namespace {
 
@@ -477,8 +478,13 @@ bool SettingsFile::readsAsWritten(const QString &key) const
     const Line *written = line(key);
     if (!written || firstNonUtf8Line > 0)
         return false;
-    const QString value = reader->value(key).toString();
-    if (value == QString::fromUtf8(written->text))
+    // A list (a ',' outside quotes) or a typed value is never the text of its line.
+    const QVariant read = reader->value(key);
+    if (read.userType() != QMetaType::QString)
+        return false;
+    const QString value = read.toString();
+    // Every byte counts: fromUtf8() of a QByteArray stops at a NUL on Qt 5.
+    if (value == QString::fromUtf8(written->text.constData(), written->text.size()))
         return true;
     QByteArray asQt5Writes;
     appendValue(asQt5Writes, written->text, 0, written->text.size());
