@@ -456,6 +456,11 @@ SettingsFile::SettingsFile(const QString &path)
         const int end = physicalLineEnd(text, line.equals);
         entry.text = text.mid(line.equals + 1, end - line.equals - 1).trimmed();
         entry.utf8 = firstNonUtf8Byte(text.mid(line.start, end - line.start)) < 0;
+        // A backslash or an open quote at the end carries the value over to the next line.
+        int stop = end;
+        while (stop > line.equals + 1 && (text.at(stop - 1) == '\n' || text.at(stop - 1) == '\r'))
+            --stop;
+        entry.goesOn = line.end > stop;
         lines << entry;
     }
 }
@@ -476,7 +481,7 @@ bool SettingsFile::readsAsWritten(const QString &key) const
     // A file that is not UTF-8 is no text as written: Qt reads such bytes as Latin-1 or U+FFFD,
     // and the file as it is, where the lines here are those of its UTF-8 reading.
     const Line *written = line(key);
-    if (!written || firstNonUtf8Line > 0)
+    if (!written || firstNonUtf8Line > 0 || written->goesOn)
         return false;
     // A list (a ',' outside quotes) or a typed value is never the text of its line.
     const QVariant read = reader->value(key);

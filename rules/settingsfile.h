@@ -66,6 +66,7 @@ public:
         QByteArray text;    // after '=' to the end of the line as written, blanks trimmed
         int number = 0;     // counted from 1
         bool utf8 = true;   // whether its bytes are valid UTF-8
+        bool goesOn = false; // whether the INI format reads the value on over the line's end
     };
 
     explicit SettingsFile(const QString &path);

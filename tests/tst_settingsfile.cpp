@@ -170,6 +170,9 @@ void TestSettingsFile::readAlikeOnBothBuilds_data()
     QTest::newRow("; outside quotes") << QByteArray("K=a=b;c\"d\n") << QStringLiteral("a=b") << false << 0;
     QTest::newRow("comment after the value") << QByteArray("K=internet ; op\n") << QStringLiteral("internet")
                                              << false << 0;
+    // The next line's \\ makes the value end in the very backslash its line ends in.
+    QTest::newRow("backslash at the end goes on") << QByteArray("K=a\\\n\\\\\n") << QStringLiteral("a\\")
+                                                  << false << 0;
     QTest::newRow("quoted as Qt writes it") << QByteArray("K=\"a=b;c\\\"d\"\n") << QStringLiteral("a=b;c\"d")
                                             << true << 0;
     QTest::newRow("upper-case escape, which Qt does not write") << QByteArray("K=\\x43B\n")
