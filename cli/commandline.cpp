@@ -295,5 +295,16 @@ QString helpText()
         "  3  the channel cannot be opened\n"
         "  4  the unit refused or did not answer; groups before the named one stay written\n"
         "  5  --verify found a difference between what was sent and what the unit holds\n"
-        "  A series exits 0 when every unit succeeded, otherwise with the first failure's code.\n");
+        "  6  read: a value holds a line break, another control character or bytes that are\n"
+        "     not UTF-8, which KEY=value lines (or, for such bytes, -o's file) cannot carry;\n"
+        "     --json shows it\n"
+        "  A series exits 0 when every unit succeeded, otherwise with the first failure's code.\n"
+        "  A journal line that cannot be written fails its unit (1) and ends a series.\n"
+        "\n"
+        "PROFILE is read as UTF-8; write refuses (2, naming the key) a file that is not UTF-8, a\n"
+        "key in the wrong letter case, a key a written group needs but the file lacks, a value\n"
+        "longer than its field and a value the INI format reads otherwise than it is written\n"
+        "(write such a value in double quotes: Password=\"a=b;c\\\"d\"). LastMAC=MAC ends a\n"
+        "series of consecutive MACs; without it a series stops before it leaves the block of\n"
+        "the first three bytes.\n");
 }

@@ -15,6 +15,7 @@ enum ExitCode {
     ExitChannel = 3,        // the serial port or the TCP connection cannot be opened
     ExitUnit = 4,           // the unit refused or did not answer
     ExitVerify = 5,         // the unit confirmed a write but holds something else
+    ExitNotText = 6,        // read: the unit holds a value KEY=value text (or -o's file) cannot carry
 };
 
 // One run of tallyctl as the command line asks for it.

@@ -1,6 +1,8 @@
 #include "tallyctl.h"
 
 #include "console.h"
+#include "hextext.h"
+#include "profilecheck.h"
 #include "settingsfile.h"
 #include "unitsession.h"
 #include "valuerules.h"
@@ -10,13 +12,75 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QSerialPortInfo>
 #include <QSettings>
 
 namespace {
 
 const QString macKey = QStringLiteral("EthMAC");
+const QString lastMacKey = QStringLiteral("LastMAC");
+const QString incrementMacKey = QStringLiteral("IncrementMac");
 const QString cashDeskIdKey = QStringLiteral("CashDeskID");
+
+QString rejectionLine(const Rejection &rejection)
+{
+    return rejection.key.isEmpty() ? QStringLiteral("tallyctl: ") + rejection.message
+                                   : rejection.key + QStringLiteral(": ") + rejection.message;
+}
+
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+// The first of the unit's values that KEY=value lines (`asLines`) or a settings file cannot
+// carry as the unit holds it: bytes that are not UTF-8 (a text would send U+FFFD back), and for
+// lines a line break or another control character.
+bool carriesUnitValues(const Profile &values, bool asLines, Rejection &rejection)
+{
+    const QString form = asLines ? QStringLiteral("KEY=value lines") : QStringLiteral("a settings file");
+    for (const QString &key : Profile::keys()) {
+        const QByteArray bytes = values.nonUtf8Bytes(key);
+        // The bytes themselves stay out of the message, which also goes to the journal: the
+        // password is one of these texts.
+        if (!bytes.isEmpty()) {
+            rejection = {key, QStringLiteral("the unit holds bytes that are not UTF-8 text, which %1 "
+                                             "cannot carry; --json shows them").arg(form)};
+            return false;
+        }
+        if (asLines && hasControlCharacter(values.value(key))) {
+            rejection = {key, QStringLiteral("the unit's value holds a line break or another control "
+                                             "character, which %1 cannot show; --json shows it").arg(form)};
+            return false;
+        }
+    }
+    return true;
+}
+
+// The end of MAC handouts, with the profile's lock held: reads the EthMAC the profile holds now
+// into `held` and stores the address after it, that line alone changed. A profile that holds
+// another address than `expected` by now (edited, or moved on by another station) is left as
+// it is. A handout before the unit is written is this with a null `expected`.
+enum class MacHandout { Stored, Changed, Failed };
+
+MacHandout handOutMac(const QString &path, const QString &expected, QString &held, QString &next)
+{
+    const SettingsFile file(path);
+    if (!file.isReadable())
+        return MacHandout::Failed;
+    held = file.settings().value(macKey).toString();
+    if (!expected.isNull() && held != expected)
+        return MacHandout::Changed;
+    if (!nextMac(held, next))
+        return MacHandout::Failed;
+    return saveIniBytes(path, withIniValue(file.bytes(), macKey, iniValueText(next))) ? MacHandout::Stored
+                                                                                      : MacHandout::Failed;
+}
 
 QJsonValue textOrNull(const QString &text)
 {
@@ -128,24 +192,38 @@ bool Tallyctl::openChannel(Outcome &outcome)
     return false;
 }
 
-int Tallyctl::finishUnit(const Outcome &outcome)
+void Tallyctl::recordUnit(Outcome &outcome)
 {
     link.close();
+    if (!journal.isEnabled())
+        return;
+    QJsonObject entry = outcome.toJson();
+    entry.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    entry.insert(QStringLiteral("channel"), invocation.channelName());
+    entry.insert(QStringLiteral("command"), invocation.command);
+    QString error;
+    if (journal.append(entry, error))
+        return;
+    outcome.journalFailed = true;
+    const QString line = QStringLiteral("tallyctl: ") + error;
+    if (outcome.exitCode == ExitOk) {
+        outcome.exitCode = ExitUsage;
+        outcome.message = line;
+    } else {
+        outcome.message += QLatin1Char('\n') + line;
+    }
+}
+
+int Tallyctl::reportUnit(const Outcome &outcome)
+{
     if (outcome.exitCode != ExitOk) {
         Console::err(withLineEnd(outcome.message));
         if (!outcome.cause.isEmpty())
             Console::err(QStringLiteral("tallyctl: ") + outcome.cause + QLatin1Char('\n'));
     }
-    if (journal.isEnabled()) {
-        QJsonObject entry = outcome.toJson();
-        entry.insert(QStringLiteral("time"),
-                     QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-        entry.insert(QStringLiteral("channel"), invocation.channelName());
-        entry.insert(QStringLiteral("command"), invocation.command);
-        QString error;
-        if (!journal.append(entry, error))
-            Console::err(QStringLiteral("tallyctl: ") + error + QLatin1Char('\n'));
-    }
+    if (outcome.rangeUsedUp)
+        Console::err(QStringLiteral("tallyctl: %1 was LastMAC, the last address of the profile's range: "
+                                    "the range is used up\n").arg(outcome.mac));
     return outcome.exitCode;
 }
 
@@ -165,6 +243,13 @@ int Tallyctl::read()
             outcome.cause = exchangeLog.problem();
         }
     }
+    // A text that is not what the unit holds would go to the next unit as it stands.
+    Rejection rejection;
+    if (outcome.exitCode == ExitOk && (!invocation.json || !invocation.output.isEmpty())
+        && !carriesUnitValues(values, invocation.output.isEmpty(), rejection)) {
+        outcome.exitCode = ExitNotText;
+        outcome.message = rejectionLine(rejection);
+    }
     if (outcome.exitCode == ExitOk && !invocation.output.isEmpty()) {
         QSettings file(invocation.output, QSettings::IniFormat);
         values.store(file);
@@ -178,6 +263,14 @@ int Tallyctl::read()
             object.insert(key, values.value(key));
         object.insert(QStringLiteral("UseDHCP"), values.useDhcp());
         object.insert(QStringLiteral("Priority"), values.priority());
+        // The text shows U+FFFD for bytes that are not UTF-8; the bytes themselves stand here.
+        QJsonObject nonUtf8;
+        for (const QString &key : Profile::keys()) {
+            if (!values.nonUtf8Bytes(key).isEmpty())
+                nonUtf8.insert(key, hexText(values.nonUtf8Bytes(key)));
+        }
+        if (!nonUtf8.isEmpty())
+            object.insert(QStringLiteral("notUtf8"), nonUtf8);
         Console::out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
     } else if (outcome.exitCode == ExitOk) {
         QString lines;
@@ -185,32 +278,40 @@ int Tallyctl::read()
             lines += key + QLatin1Char('=') + values.value(key) + QLatin1Char('\n');
         Console::out(lines);
     }
-    return finishUnit(outcome);
+    recordUnit(outcome);
+    return reportUnit(outcome);
 }
 
 int Tallyctl::write()
 {
     if (!invocation.series) {
-        const Outcome outcome = writeUnit();
+        Outcome outcome = writeUnit();
+        recordUnit(outcome);
         if (outcome.exitCode == ExitOk && !invocation.json)
             Console::out(writeDoneMessage() + QLatin1Char('\n'));
         else if (invocation.json)
             printSummary(0, outcome);
-        return finishUnit(outcome);
+        return reportUnit(outcome);
     }
 
     // The production line: the engineer connects a unit, presses Enter, and so on until the end
     // of input. A failed unit keeps its MAC for the next one.
     int firstFailure = ExitOk;
     for (int unit = 1;; ++unit) {
-        const Outcome outcome = writeUnit();
+        Outcome outcome = writeUnit();
+        recordUnit(outcome);
         printSummary(unit, outcome);
-        const int exitCode = finishUnit(outcome);
+        const int exitCode = reportUnit(outcome);
         if (firstFailure == ExitOk)
             firstFailure = exitCode;
         // A MAC that cannot be moved on would go to the next unit twice.
         if (outcome.macNotStored)
             break;
+        // Without its journal line a unit's MAC is not on record; after LastMAC there is none.
+        if (outcome.journalFailed || outcome.rangeUsedUp) {
+            Console::err(QStringLiteral("tallyctl: the series ends here.\n"));
+            break;
+        }
         Console::err(QStringLiteral("Connect the next unit and press Enter (end of input ends the series).\n"));
         QString line;
         if (!Console::readLine(line))
@@ -243,30 +344,45 @@ Tallyctl::Outcome Tallyctl::writeUnit()
 {
     Outcome outcome;
     const QString &path = invocation.argument;
+    const auto rejected = [&outcome](const Rejection &rejection) {
+        outcome.exitCode = ExitProfile;
+        outcome.message = rejectionLine(rejection);
+        return outcome;
+    };
     const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable()) {
-        outcome.exitCode = ExitProfile;
-        outcome.message = QStringLiteral("tallyctl: cannot read the profile %1").arg(path);
-        return outcome;
-    }
-    QSettings file(path, QSettings::IniFormat);
-    if (file.status() != QSettings::NoError) {
-        outcome.exitCode = ExitProfile;
-        outcome.message = QStringLiteral("tallyctl: cannot read the profile %1").arg(path);
-        return outcome;
-    }
-    const Profile profile = Profile::load(file);
+    if (!info.isFile() || !info.isReadable())
+        return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
+    const SettingsFile file(path);
+    const QSettings &settings = file.settings();
+    if (!file.isReadable() || settings.status() != QSettings::NoError)
+        return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
+
+    // The file must say what goes to the unit: keys the groups need, spelt right, read by the
+    // INI format as written, not longer than the window's fields (the window would cut them).
+    QStringList needed;
+    for (WriteGroup group : invocation.groups)
+        needed += writeGroupKeys(group);
+    const bool writesMac = invocation.groups.contains(WriteGroup::Mac);
+    const QStringList optional = writesMac ? QStringList{incrementMacKey, lastMacKey} : QStringList();
+    Rejection rejection;
+    if (!checkProfileFile(file, needed, optional, rejection))
+        return rejected(rejection);
+    const Profile profile = Profile::load(settings);
     const bool incrementMac = invocation.macIncrement == Invocation::MacIncrement::On
         || (invocation.macIncrement == Invocation::MacIncrement::AsProfile
-            && file.value(QStringLiteral("IncrementMac"), false).toBool());
+            && settings.value(incrementMacKey, false).toBool());
 
     // Every value is checked before the channel is opened: a bad one leaves the unit untouched.
     WriteRecords records;
-    Rejection rejection;
-    if (!encodeGroups(profile, invocation.groups, records, rejection)) {
-        outcome.exitCode = ExitProfile;
-        outcome.message = rejection.key + QStringLiteral(": ") + rejection.message;
-        return outcome;
+    if (!encodeGroups(profile, invocation.groups, records, rejection))
+        return rejected(rejection);
+    bool lastOfRange = false;
+    if (writesMac) {
+        const MacPlace place = macPlace(profile.value(macKey), incrementMac, settings.contains(lastMacKey),
+                                        settings.value(lastMacKey).toString(), rejection);
+        if (place == MacPlace::Outside)
+            return rejected(rejection);
+        lastOfRange = place == MacPlace::Last;
     }
     const Profile sent = sentValues(records, invocation.groups);
     if (!openChannel(outcome))
@@ -293,8 +409,10 @@ Tallyctl::Outcome Tallyctl::writeUnit()
     link.close();
 
     // The next unit's MAC, once this unit holds this one (with --verify: is seen to hold it).
-    if (macConfirmed && incrementMac && (!invocation.verify || macVerified))
-        storeNextMac(profile, outcome);
+    if (macConfirmed && incrementMac && (!invocation.verify || macVerified)) {
+        storeNextMac(profile.value(macKey), outcome);
+        outcome.rangeUsedUp = lastOfRange && !outcome.macNotStored;
+    }
     return outcome;
 }
 
@@ -334,21 +452,27 @@ void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome, bool &macVerifi
     }
 }
 
-void Tallyctl::storeNextMac(const Profile &profile, Outcome &outcome)
+void Tallyctl::storeNextMac(const QString &written, Outcome &outcome)
 {
+    const QString &path = invocation.argument;
+    // The lock QSettings takes on this file: the window's save and read -o wait for it too.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    QString held;
     QString next;
-    if (!nextMac(profile.value(macKey), next))
+    const MacHandout handout = lock.lock() ? handOutMac(path, written, held, next) : MacHandout::Failed;
+    if (handout == MacHandout::Stored)
         return;
-    QSettings file(invocation.argument, QSettings::IniFormat);
-    file.setValue(macKey, next);
-    if (syncSettings(file))
+    if (handout == MacHandout::Changed) {
+        Console::err(QStringLiteral("tallyctl: EthMAC in %1 is %2 by now, not %3 as this unit took; "
+                                    "it is left as it is\n").arg(path, held, written));
         return;
+    }
     outcome.macNotStored = true;
     // The unit's own failure, if any, says more; otherwise this one must not go unnoticed.
     if (outcome.exitCode == ExitOk) {
+        nextMac(written, next);
         outcome.exitCode = ExitProfile;
-        outcome.message = QStringLiteral("tallyctl: cannot store the next MAC %1 in %2")
-                              .arg(next, invocation.argument);
+        outcome.message = QStringLiteral("tallyctl: cannot store the next MAC %1 in %2").arg(next, path);
     }
 }
 
@@ -376,7 +500,8 @@ int Tallyctl::test()
             outcome.cause = exchangeLog.problem();
         }
     }
-    return finishUnit(outcome);
+    recordUnit(outcome);
+    return reportUnit(outcome);
 }
 
 int Tallyctl::reset()
@@ -392,5 +517,6 @@ int Tallyctl::reset()
             outcome.cause = exchangeLog.problem();
         }
     }
-    return finishUnit(outcome);
+    recordUnit(outcome);
+    return reportUnit(outcome);
 }

@@ -32,6 +32,8 @@ private:
         QString mac;            // written or read, when there was one
         QString cashDeskId;
         bool macNotStored = false;  // the unit took the MAC, but the next one is not in PROFILE
+        bool rangeUsedUp = false;   // the unit took the profile's LastMAC, the range's end
+        bool journalFailed = false; // the unit's journal line could not be written
 
         // exit, message (one line), groups, mac and cashDeskId (null when none).
         QJsonObject toJson() const;
@@ -46,9 +48,13 @@ private:
     Outcome writeUnit();
     void verifyUnit(const Profile &sent, Outcome &outcome, bool &macVerified);
     bool openChannel(Outcome &outcome);
-    // The unit is done: link closed, failure on stderr, a journal line. Returns the exit code.
-    int finishUnit(const Outcome &outcome);
-    void storeNextMac(const Profile &profile, Outcome &outcome);
+    // The unit is done: link closed, its journal line written. A line that cannot be written
+    // fails the unit (exit 1, unless it failed otherwise already): the journal is the record of
+    // which MAC went to which unit.
+    void recordUnit(Outcome &outcome);
+    // The unit's failure on stderr. Returns its exit code.
+    int reportUnit(const Outcome &outcome);
+    void storeNextMac(const QString &written, Outcome &outcome);
     void printSummary(int unit, const Outcome &outcome);
 
     const Invocation &invocation;

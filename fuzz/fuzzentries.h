@@ -23,14 +23,16 @@ QString unitEngine(const QByteArray &input);
 
 // A settings file as some Qt wrote or an engineer edited it. Its rewrite into Qt 5's form must
 // be stable, and where the file is UTF-8 it must read back, on this Qt, to the values the file
-// held.
+// held. Through the one reader (SettingsFile) a line that reads as written reads the same on its
+// own, and setting the first such key changes that value alone.
 QString settingsFile(const QByteArray &input);
 
 // The value rules on a profile's texts (first byte: read as UTF-8 or as Latin-1; then one text
 // per line, in the settings file's key order). A rejection names the first bad key and its
 // group alone is rejected the same way; what is accepted, read back as a unit would show it, is
 // accepted again and sends the same bytes; the next MAC is one more, for exactly the MACs the
-// rules take.
+// rules take, and a series without LastMAC hands out a MAC only when it is a unit's and the next
+// one stays in its block.
 QString profile(const QByteArray &input);
 
 } // namespace FuzzEntry

@@ -179,6 +179,10 @@ def settings_seeds():
         "comments_crlf": ";ё1\r\n[General]\r\nK=Ё\r\n; ж=2\r\n".encode(),
         "quotes_across_lines": "[General]\nK=\"a\nя=1\"\nL=b\\\nж\n".encode(),
         "bom_and_keys": "\ufeff\n[Раздел]\nключ=ё\n%U043A=я\n".encode(),
+        # A profile as an engineer's editor saves it: what the command line reads and changes.
+        "editor_profile": "\ufeff; shop 7\r\n[General]\r\nAPN=интернет\r\nPassword=\"a=b;c\\\"d\"\r\n"
+        "Login=a=b;c\"d\r\nEthMAC = 00-1a-2b-3c-4d-ff \r\nApn=x ; note\r\n[Shop]\r\nEthMAC=x\r\n".encode(),
+        "windows1251_profile": b"[General]\r\nAPN=\xe8\xed\xf2\xe5\xf0\xed\xe5\xf2\r\nEthMAC=00-1a-2b-3c-4d-ff\r\n",
     }
 
 

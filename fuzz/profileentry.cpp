@@ -74,9 +74,17 @@ QString checkNextMac(const QString &mac)
         a = a << 8 | before[i];
         b = b << 8 | after[i];
     }
-    return b == ((a + 1) & 0xFFFFFFFFFFFFull)
-        ? QString()
-        : QStringLiteral("the MAC after \"%1\" is \"%2\"").arg(mac, next);
+    if (b != ((a + 1) & 0xFFFFFFFFFFFFull))
+        return QStringLiteral("the MAC after \"%1\" is \"%2\"").arg(mac, next);
+    // Without LastMAC a series hands out unicast addresses only, and never one whose next
+    // address leaves the maker's block.
+    Rejection rejection;
+    const bool handedOut = macPlace(mac, true, false, QString(), rejection) == MacPlace::Inside;
+    const bool unitsAddress = a != 0 && a != 0xFFFFFFFFFFFFull && !(before[0] & 1);
+    if (handedOut != (unitsAddress && (a >> 24) == (b >> 24)) || handedOut != rejection.message.isEmpty())
+        return QStringLiteral("\"%1\" %2").arg(mac, handedOut ? QStringLiteral("is handed out")
+                                                               : QStringLiteral("is not handed out"));
+    return QString();
 }
 
 } // namespace

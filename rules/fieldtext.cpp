@@ -83,3 +83,51 @@ bool textToBytes(const QString &text, QChar separator, quint8 *destination, int 
     }
     return true;
 }
+
+int utf8SequenceAt(const char *data, int at, int end, uint &point)
+{
+    const uchar lead = uchar(data[at]);
+    int length = 0;
+    uint minimum = 0;
+    if (lead < 0x80) {
+        point = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (end - at < length)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        const uchar next = uchar(data[at + i]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        point = (point << 6) | (next & 0x3F);
+    }
+    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+int firstNonUtf8Byte(const QByteArray &bytes)
+{
+    uint point = 0;
+    for (int i = 0; i < bytes.size();) {
+        const int length = utf8SequenceAt(bytes.constData(), i, bytes.size(), point);
+        if (length == 0)
+            return i;
+        i += length;
+    }
+    return -1;
+}

@@ -1,6 +1,7 @@
 #ifndef FIELDTEXT_H
 #define FIELDTEXT_H
 
+#include <QByteArray>
 #include <QChar>
 #include <QString>
 #include <QtGlobal>
@@ -21,5 +22,15 @@ bool textToBcd(QString text, quint8 *destination, int count);
 
 // Exactly count numbers 0..255 in the given base, joined by the separator.
 bool textToBytes(const QString &text, QChar separator, quint8 *destination, int count, int base);
+
+// The length of the UTF-8 sequence that starts at `at` and ends before `end`, with its code
+// point; 0 when the bytes there are not valid UTF-8 (a stray continuation byte, an overlong
+// form, a surrogate, a code point past U+10FFFF, a sequence cut short). ASCII is one byte.
+int utf8SequenceAt(const char *data, int at, int end, uint &point);
+
+// Offset of the first byte of `bytes` that is not part of valid UTF-8, or -1 when all are.
+// The unit's strings and the settings files are UTF-8; QString::fromUtf8() turns what is not
+// into U+FFFD without a word, so the bytes themselves are looked at.
+int firstNonUtf8Byte(const QByteArray &bytes);
 
 #endif // FIELDTEXT_H

@@ -73,7 +73,7 @@ int Profile::priority() const
     return ok && index >= 0 && index <= Protocol::MaxPriority ? index : -1;
 }
 
-Profile Profile::load(QSettings &settings)
+Profile Profile::load(const QSettings &settings)
 {
     Profile profile;
     for (const KeyInfo &info : keyTable) {

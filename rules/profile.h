@@ -1,6 +1,7 @@
 #ifndef PROFILE_H
 #define PROFILE_H
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,11 @@ public:
     QString value(const QString &key) const { return texts.value(key); }
     void setValue(const QString &key, const QString &text) { texts.insert(key, text); }
 
+    // The unit's bytes of a text that are not valid UTF-8, or empty. A read keeps them: the
+    // text shows U+FFFD where they stand, and cannot say what the unit holds.
+    QByteArray nonUtf8Bytes(const QString &key) const { return unitBytes.value(key); }
+    void setNonUtf8Bytes(const QString &key, const QByteArray &bytes) { unitBytes.insert(key, bytes); }
+
     // The two values that are not texts in the form: stored as "true"/"false" and as the index.
     bool useDhcp() const;
     void setUseDhcp(bool on);
@@ -37,7 +43,7 @@ public:
     // (UseDHCP false, Priority 0), texts cut to their fields, booleans read as Qt reads them
     // (false for "", "0" and "false"), Priority an unsigned number whose index past the list
     // selects nothing.
-    static Profile load(QSettings &settings);
+    static Profile load(const QSettings &settings);
 
     // Stores the 19 keys the way the window saves them; every other key stays as it was.
     // Does not flush.
@@ -45,6 +51,7 @@ public:
 
 private:
     QHash<QString, QString> texts;
+    QHash<QString, QByteArray> unitBytes;
 };
 
 // Boolean settings text as Qt's conversion reads it: false for "", "0" and "false" in any case.

@@ -1,9 +1,13 @@
 #include "settingsfile.h"
 
+#include "fieldtext.h"
+
 #include <QFile>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
+#include <QVariant>
 
 namespace {
 
@@ -78,40 +82,6 @@ bool nextLine(const QByteArray &data, int &position, IniLine &line)
     return line.end > line.start;
 }
 
-// Length of the valid UTF-8 sequence at `at` and its code point; 0 when there is none.
-int utf8Sequence(const QByteArray &data, int at, int end, uint &point)
-{
-    const uchar lead = uchar(data.at(at));
-    int length = 0;
-    uint minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        point = lead & 0x1F;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        point = lead & 0x0F;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        point = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (end - at < length)
-        return 0;
-    for (int i = 1; i < length; ++i) {
-        const uchar next = uchar(data.at(at + i));
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        point = (point << 6) | (next & 0x3F);
-    }
-    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 void appendEscape(QByteArray &out, uint unit)
 {
     out += "\\x";
@@ -143,7 +113,7 @@ void appendValue(QByteArray &out, const QByteArray &data, int from, int to)
             appendEscape(out, byte);
             escapeHexDigit = true;
             ++i;
-        } else if (byte >= 0x80 && (length = utf8Sequence(data, i, to, point)) > 0) {
+        } else if (byte >= 0x80 && (length = utf8SequenceAt(data.constData(), i, to, point)) > 0) {
             if (point > 0xFFFF) {
                 appendEscape(out, 0xD800 + ((point - 0x10000) >> 10));
                 appendEscape(out, 0xDC00 + ((point - 0x10000) & 0x3FF));
@@ -163,52 +133,379 @@ void appendValue(QByteArray &out, const QByteArray &data, int from, int to)
     }
 }
 
+
+// Raw UTF-8 of a key or a section name in Qt's key escapes: "%XX" up to U+00FF, "%UXXXX"
+// beyond, a character past 16 bits as its two surrogates. Qt 5 reads raw bytes there as
+// Latin-1, Qt 6 as UTF-8; both read the escapes alike.
+void appendKey(QByteArray &out, const QByteArray &data, int from, int to)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    const auto appendUnit = [&out](uint unit) {
+        out += "%U";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += digits[(unit >> shift) & 0xF];
+    };
+    int i = from;
+    while (i < to) {
+        uint point = 0;
+        const int length = uchar(data.at(i)) >= 0x80 ? utf8SequenceAt(data.constData(), i, to, point) : 0;
+        if (length == 0) {
+            out += data.at(i++);
+            continue;
+        }
+        if (point <= 0xFF) {
+            out += '%';
+            out += digits[point >> 4];
+            out += digits[point & 0xF];
+        } else if (point <= 0xFFFF) {
+            appendUnit(point);
+        } else {
+            appendUnit(0xD800 + ((point - 0x10000) >> 10));
+            appendUnit(0xDC00 + ((point - 0x10000) & 0x3FF));
+        }
+        i += length;
+    }
+}
+
+const char byteOrderMark[] = "\xEF\xBB\xBF";
+
+// Where the first line starts: after a UTF-8 byte order mark, which QSettings skips.
+int firstLineAt(const QByteArray &ini)
+{
+    return ini.startsWith(byteOrderMark) ? 3 : 0;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// What QSettings trims off a key's raw bytes: Qt 6 every ASCII white space, Qt 5 blanks and
+// line ends only.
+bool isKeySpace(char c)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    if (c == '\v' || c == '\f')
+        return true;
+#endif
+    return isSpace(c);
+}
+
+// A key as QSettings reads it from its line: white space trimmed, raw UTF-8, "%XX" and
+// "%UXXXX" escapes decoded, '\' for '/'.
+QString iniKey(const QByteArray &data, int from, int to)
+{
+    while (from < to && isKeySpace(data.at(from)))
+        ++from;
+    while (to > from && isKeySpace(data.at(to - 1)))
+        --to;
+    const QString raw = QString::fromUtf8(data.constData() + from, to - from);
+    QString key;
+    for (int i = 0; i < raw.size(); ++i) {
+        const QChar c = raw.at(i);
+        if (c == QLatin1Char('\\')) {
+            key += QLatin1Char('/');
+            continue;
+        }
+        const bool wide = c == QLatin1Char('%') && i + 1 < raw.size() && raw.at(i + 1) == QLatin1Char('U');
+        const int digits = wide ? 4 : 2;
+        const int first = i + (wide ? 2 : 1);
+        bool ok = false;
+        const uint unit = c == QLatin1Char('%') && first + digits <= raw.size()
+            ? raw.mid(first, digits).toUInt(&ok, 16)
+            : 0;
+        if (ok) {
+            key += QChar(ushort(unit));
+            i = first + digits - 1;
+        } else {
+            key += c;
+        }
+    }
+    return key;
+}
+
+// Whether a section line opens the general section, as QSettings decides it: on the name's
+// bytes, before any escape in it is read.
+bool opensGeneral(const QByteArray &data, const IniLine &line)
+{
+    int close = data.indexOf(']', line.start);
+    if (close < 0 || close > line.end)
+        close = line.end;
+    return data.mid(line.start + 1, close - line.start - 1).trimmed().toLower() == "general";
+}
+
+// Just past the line end that follows `at`: the end of the line as an editor shows it.
+int physicalLineEnd(const QByteArray &data, int at)
+{
+    while (at < data.size() && data.at(at) != '\n' && data.at(at) != '\r')
+        ++at;
+    if (at < data.size() && data.at(at) == '\r')
+        ++at;
+    if (at < data.size() && data.at(at) == '\n')
+        ++at;
+    return at;
+}
+
+// The value of a key line without the blanks around it: [from, to).
+void valueSpan(const QByteArray &data, const IniLine &line, int &from, int &to)
+{
+    from = line.equals + 1;
+    to = line.end;
+    while (from < to && isBlank(data.at(from)))
+        ++from;
+    while (to > from && isBlank(data.at(to - 1)))
+        --to;
+}
+
+// Another writer may come between Qt's own save and this rewrite: under the lock QSettings
+// takes the file is read afresh and saved only when the conversion changes it. False when it
+// could not be read or saved; a missing file stays missing.
+bool rewriteLocked(const QString &path, QByteArray (*convert)(const QByteArray &))
+{
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.lock())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return !file.exists();
+    const QByteArray written = file.readAll();
+    file.close();
+    const QByteArray converted = convert(written);
+    return converted == written || saveIniBytes(path, converted);
+}
+
 } // namespace
 
 QByteArray qt5IniText(const QByteArray &ini)
 {
     QByteArray out;
     out.reserve(ini.size() + ini.size() / 2);
-    int position = 0;
-    // QSettings skips a UTF-8 byte order mark before the first line.
-    if (ini.startsWith("\xEF\xBB\xBF"))
-        position = 3;
+    int position = firstLineAt(ini);
     int copied = 0;
     IniLine line;
     while (nextLine(ini, position, line)) {
-        if (ini.at(line.start) == '[' || line.equals < 0)
-            continue;
-        out += ini.mid(copied, line.equals + 1 - copied);
-        appendValue(out, ini, line.equals + 1, line.end);
+        out += ini.mid(copied, line.start - copied);
+        if (ini.at(line.start) == '[') {
+            appendKey(out, ini, line.start, line.end);
+        } else if (line.equals >= 0) {
+            appendKey(out, ini, line.start, line.equals);
+            out += '=';
+            appendValue(out, ini, line.equals + 1, line.end);
+        } else {
+            out += ini.mid(line.start, line.end - line.start);
+        }
         copied = line.end;
     }
     out += ini.mid(copied);
     return out;
 }
 
+QByteArray portableIniText(const QByteArray &ini)
+{
+    if (firstNonUtf8Byte(ini) >= 0)
+        return ini;
+    QByteArray text = ini.mid(firstLineAt(ini));
+    text.replace("\r\n", "\n");
+    return qt5IniText(text);
+}
+
+QByteArray iniValueText(const QString &value)
+{
+    // A leading '@' would announce one of Qt's typed values, such as "@ByteArray("; a NUL
+    // character makes Qt write the text as one of them.
+    QString text = value;
+    if (value.contains(QChar(0)))
+        text = QStringLiteral("@String(") + value + QLatin1Char(')');
+    else if (value.startsWith(QLatin1Char('@')))
+        text.prepend(QLatin1Char('@'));
+    QByteArray out;
+    bool needsQuotes = false;
+    bool escapeHexDigit = false;
+    for (const QChar c : text) {
+        const ushort unit = c.unicode();
+        if (unit == ';' || unit == ',' || unit == '=')
+            needsQuotes = true;
+        if (escapeHexDigit && unit < 0x80 && isHexDigit(char(unit))) {
+            appendEscape(out, unit);
+            continue;
+        }
+        escapeHexDigit = false;
+        switch (unit) {
+        case 0: out += "\\0"; escapeHexDigit = true; break;
+        case '\a': out += "\\a"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\v': out += "\\v"; break;
+        case '"':
+        case '\\':
+            out += '\\';
+            out += char(unit);
+            break;
+        default:
+            if (unit <= 0x1F || unit >= 0x7F) {
+                appendEscape(out, unit);
+                escapeHexDigit = true;
+            } else {
+                out += char(unit);
+            }
+        }
+    }
+    if (needsQuotes || out.startsWith(' ') || out.endsWith(' '))
+        return '"' + out + '"';
+    return out;
+}
+
+QByteArray withIniValue(const QByteArray &ini, const QString &key, const QByteArray &valueText)
+{
+    int position = firstLineAt(ini);
+    bool general = true;
+    int valueFrom = -1;
+    int valueTo = -1;
+    int generalEnd = -1;        // past the last line of the general section
+    int firstSection = -1;
+    IniLine line;
+    while (nextLine(ini, position, line)) {
+        if (ini.at(line.start) == '[') {
+            general = opensGeneral(ini, line);
+            if (firstSection < 0)
+                firstSection = line.start;
+        }
+        if (!general)
+            continue;
+        generalEnd = physicalLineEnd(ini, line.end);
+        if (ini.at(line.start) != '[' && line.equals >= 0 && iniKey(ini, line.start, line.equals) == key)
+            valueSpan(ini, line, valueFrom, valueTo);
+    }
+
+    QByteArray out = ini;
+    if (valueFrom >= 0)
+        return out.replace(valueFrom, valueTo - valueFrom, valueText);
+    const QByteArray lineEnd = ini.contains("\r\n") ? "\r\n" : "\n";
+    const QByteArray added = key.toLatin1() + '=' + valueText;
+    if (generalEnd < 0 && firstSection >= 0)
+        return out.insert(firstSection, added + lineEnd);
+    const int at = generalEnd >= 0 ? generalEnd : ini.size();
+    // The last line may have no line end of its own; the file keeps ending as it did.
+    if (at > 0 && ini.at(at - 1) != '\n' && ini.at(at - 1) != '\r')
+        return out.insert(at, lineEnd + added);
+    return out.insert(at, added + lineEnd);
+}
+
+bool saveIniBytes(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+SettingsFile::SettingsFile(const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        data = file.readAll();
+    else
+        readable = !file.exists();
+    const QByteArray portable = portableIniText(data);
+
+    if (portable == data) {
+        reader.reset(new QSettings(path, QSettings::IniFormat));
+    } else {
+        // QSettings reads only files. It has read the copy once it is constructed, so the copy,
+        // which holds the profile's password in clear, goes again at once (a temporary file is
+        // for its owner's eyes only while it lasts).
+        QTemporaryFile copy;
+        if (copy.open() && copy.write(portable) == portable.size() && copy.flush()) {
+            copy.close();
+            reader.reset(new QSettings(copy.fileName(), QSettings::IniFormat));
+        } else {
+            readable = false;
+            reader.reset(new QSettings(path, QSettings::IniFormat));
+        }
+    }
+
+    // QSettings parses a section when a key of it is first asked for, finding it by the key's
+    // group; a key with a backslash ('/') in the general section would not be found that way.
+    reader->allKeys();
+
+    // The lines as the engineer wrote them, in the form QSettings was given them but for the
+    // escapes.
+    QByteArray text = data.mid(firstLineAt(data));
+    text.replace("\r\n", "\n");
+    const int nonUtf8 = firstNonUtf8Byte(text);
+    if (nonUtf8 >= 0)
+        firstNonUtf8Line = text.left(nonUtf8).count('\n') + 1;
+    int position = 0;
+    int counted = 0;
+    int number = 1;
+    bool general = true;
+    IniLine line;
+    while (nextLine(text, position, line)) {
+        number += text.mid(counted, line.start - counted).count('\n');
+        counted = line.start;
+        if (text.at(line.start) == '[') {
+            general = opensGeneral(text, line);
+            continue;
+        }
+        if (!general || line.equals < 0)
+            continue;
+        Line entry;
+        entry.key = iniKey(text, line.start, line.equals);
+        entry.number = number;
+        const int end = physicalLineEnd(text, line.equals);
+        entry.text = text.mid(line.equals + 1, end - line.equals - 1).trimmed();
+        entry.utf8 = firstNonUtf8Byte(text.mid(line.start, end - line.start)) < 0;
+        // A backslash or an open quote at the end carries the value over to the next line.
+        int stop = end;
+        while (stop > line.equals + 1 && (text.at(stop - 1) == '\n' || text.at(stop - 1) == '\r'))
+            --stop;
+        entry.goesOn = line.end > stop;
+        lines << entry;
+    }
+}
+
+SettingsFile::~SettingsFile() = default;
+
+const SettingsFile::Line *SettingsFile::line(const QString &key) const
+{
+    for (int i = lines.size() - 1; i >= 0; --i) {
+        if (lines.at(i).key == key)
+            return &lines.at(i);
+    }
+    return nullptr;
+}
+
+bool SettingsFile::readsAsWritten(const QString &key) const
+{
+    // A file that is not UTF-8 is no text as written: Qt reads such bytes as Latin-1 or U+FFFD,
+    // and the file as it is, where the lines here are those of its UTF-8 reading.
+    const Line *written = line(key);
+    if (!written || firstNonUtf8Line > 0 || written->goesOn)
+        return false;
+    // A list (a ',' outside quotes) or a typed value is never the text of its line.
+    const QVariant read = reader->value(key);
+    if (read.userType() != QMetaType::QString)
+        return false;
+    const QString value = read.toString();
+    // Every byte counts: fromUtf8() of a QByteArray stops at a NUL on Qt 5.
+    if (value == QString::fromUtf8(written->text.constData(), written->text.size()))
+        return true;
+    QByteArray asQt5Writes;
+    appendValue(asQt5Writes, written->text, 0, written->text.size());
+    return iniValueText(value) == asQt5Writes;
+}
+
 bool syncSettings(QSettings &settings)
 {
-    settings.sync();
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    if (settings.status() != QSettings::NoError || settings.format() != QSettings::IniFormat)
+    if (settings.format() != QSettings::IniFormat) {
+        settings.sync();
         return settings.status() == QSettings::NoError;
-    // Another writer may come between sync() and the rewrite; under the lock the file is read
-    // afresh, and a file already in Qt 5's form is left alone.
-    QLockFile lock(settings.fileName() + QStringLiteral(".lock"));
-    if (!lock.lock())
-        return false;
-    QFile file(settings.fileName());
-    if (!file.open(QIODevice::ReadOnly))
-        return !file.exists();
-    const QByteArray written = file.readAll();
-    file.close();
-    const QByteArray portable = qt5IniText(written);
-    if (portable == written)
-        return true;
-    QSaveFile rewritten(settings.fileName());
-    return rewritten.open(QIODevice::WriteOnly) && rewritten.write(portable) == portable.size()
-        && rewritten.commit();
-#else
-    return settings.status() == QSettings::NoError;
-#endif
+    }
+    // Qt re-reads a file that changed since it last read it and writes the keys set here into
+    // what it finds: in the portable form a hand-edited file keeps its other texts.
+    rewriteLocked(settings.fileName(), portableIniText);
+    settings.sync();
+    // Qt 6 writes raw UTF-8, and so does Qt 5 once it has read a file with a byte order mark.
+    return settings.status() == QSettings::NoError && rewriteLocked(settings.fileName(), qt5IniText);
 }

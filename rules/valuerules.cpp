@@ -168,11 +168,14 @@ bool encodeGroup(GroupCheck &check, const Profile &profile, WriteGroup group, Wr
 }
 
 // Text of a fixed, zero-padded string slot of a record: UTF-8 up to the first NUL, never past
-// the slot.
-QString slotText(const quint8 *slot, int size)
+// the slot. Bytes that are not UTF-8 are kept beside the text.
+void putSlotText(Profile &profile, const char *key, const quint8 *slot, int size)
 {
     const char *text = reinterpret_cast<const char *>(slot);
-    return QString::fromUtf8(text, int(qstrnlen(text, uint(size))));
+    const QByteArray bytes(text, int(qstrnlen(text, uint(size))));
+    profile.setValue(QLatin1String(key), QString::fromUtf8(bytes));
+    if (firstNonUtf8Byte(bytes) >= 0)
+        profile.setNonUtf8Bytes(QLatin1String(key), bytes);
 }
 
 QString ipText(const quint8 *address)
@@ -246,8 +249,7 @@ void putServerAddress(const ServerAddress &record, Profile &profile)
 {
     profile.setValue(QStringLiteral("IPsrv"), ipText(record.ip));
     // The length byte comes from the unit; the slot ends where the record ends, whatever it says.
-    profile.setValue(QStringLiteral("URLaddr"),
-                     slotText(record.url, qMin<int>(record.urlLength, int(sizeof record.url))));
+    putSlotText(profile, "URLaddr", record.url, qMin<int>(record.urlLength, int(sizeof record.url)));
     profile.setValue(QStringLiteral("Port"), u16Text(record.port));
 }
 
@@ -280,11 +282,10 @@ void putChannelPriority(const ChannelPriority &record, Profile &profile)
 
 void putGprsSettings(const GprsSettings &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("APN"), slotText(record.apn, int(sizeof record.apn)));
-    profile.setValue(QStringLiteral("Login"), slotText(record.login, int(sizeof record.login)));
-    profile.setValue(QStringLiteral("Password"), slotText(record.password, int(sizeof record.password)));
-    profile.setValue(QStringLiteral("BalanceCode"),
-                     slotText(record.balanceCode, int(sizeof record.balanceCode)));
+    putSlotText(profile, "APN", record.apn, int(sizeof record.apn));
+    putSlotText(profile, "Login", record.login, int(sizeof record.login));
+    putSlotText(profile, "Password", record.password, int(sizeof record.password));
+    putSlotText(profile, "BalanceCode", record.balanceCode, int(sizeof record.balanceCode));
 }
 
 Profile sentValues(const WriteRecords &records, const QList<WriteGroup> &groups)
@@ -342,4 +343,75 @@ bool nextMac(const QString &mac, QString &next)
     }
     next = macText(bytes);
     return true;
+}
+
+namespace {
+
+// Six MAC bytes as one 48-bit number, so that ranges compare as numbers.
+quint64 macNumber(const quint8 *bytes)
+{
+    quint64 number = 0;
+    for (int i = 0; i < 6; ++i)
+        number = number << 8 | bytes[i];
+    return number;
+}
+
+// Why the address is not one a unit may have, or an empty text.
+QString notAUnitsMac(const QString &mac, const quint8 *bytes)
+{
+    const quint64 number = macNumber(bytes);
+    if (number == 0)
+        return QStringLiteral("%1 is the all-zero address, which no unit may have").arg(mac);
+    if (number == 0xFFFFFFFFFFFFull)
+        return QStringLiteral("%1 is the broadcast address, which no unit may have").arg(mac);
+    if (bytes[0] & 1)
+        return QStringLiteral("%1 is a multicast address (the lowest bit of its first byte is set), "
+                              "which no unit may have").arg(mac);
+    return QString();
+}
+
+MacPlace outside(Rejection &rejection, const char *key, const QString &message)
+{
+    rejection.key = QLatin1String(key);
+    rejection.message = message;
+    return MacPlace::Outside;
+}
+
+} // namespace
+
+MacPlace macPlace(const QString &mac, bool movesOn, bool hasLastMac, const QString &lastMac,
+                  Rejection &rejection)
+{
+    rejection = Rejection();
+    quint8 bytes[6];
+    if (!textToBytes(mac, QLatin1Char('-'), bytes, int(sizeof bytes), 16))
+        return outside(rejection, "EthMAC", QStringLiteral("\"%1\" is no MAC address").arg(mac));
+    const QString notUnicast = notAUnitsMac(mac, bytes);
+    if (!notUnicast.isEmpty())
+        return outside(rejection, "EthMAC", notUnicast);
+    if (!movesOn)
+        return MacPlace::Inside;
+
+    const quint64 number = macNumber(bytes);
+    if (!hasLastMac) {
+        if ((number & 0xFFFFFF) != 0xFFFFFF)
+            return MacPlace::Inside;
+        return outside(rejection, "EthMAC",
+                       QStringLiteral("%1 is the last address of the block %2; the next one would "
+                                      "leave it. To go on past it, set LastMAC in the profile to the "
+                                      "last address the series may give")
+                           .arg(mac, mac.section(QLatin1Char('-'), 0, 2)));
+    }
+    quint8 last[6];
+    if (!textToBytes(lastMac, QLatin1Char('-'), last, int(sizeof last), 16))
+        return outside(rejection, "LastMAC",
+                       QStringLiteral("\"%1\" is no MAC address like 00-1a-2b-3c-4d-5e").arg(lastMac));
+    const QString lastNotUnicast = notAUnitsMac(lastMac, last);
+    if (!lastNotUnicast.isEmpty())
+        return outside(rejection, "LastMAC", lastNotUnicast);
+    if (number > macNumber(last))
+        return outside(rejection, "EthMAC",
+                       QStringLiteral("%1 is past LastMAC %2: the range up to LastMAC is used up")
+                           .arg(mac, lastMac));
+    return number == macNumber(last) ? MacPlace::Last : MacPlace::Inside;
 }

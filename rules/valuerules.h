@@ -66,4 +66,18 @@ void putGprsSettings(const GprsSettings &record, Profile &profile);
 // ff-ff-ff-ff-ff-ff by 00-00-00-00-00-00), or false when the text is no MAC address.
 bool nextMac(const QString &mac, QString &next);
 
+// Where a MAC address about to be written stands in what a series of units may be given.
+enum class MacPlace { Inside, Last, Outside };
+
+// The command line's check of the MAC it writes (the window shows it and writes what it shows).
+// A multicast address (lowest bit of the first byte set), 00-00-00-00-00-00 and
+// ff-ff-ff-ff-ff-ff are no unit's: Outside. When the series moves on after this address
+// (`movesOn`), it stays in the maker's block (the first three bytes): the block's last address
+// is Outside, since the address after it would leave the block, unless the profile's LastMAC
+// (`hasLastMac`, `lastMac`: the last address the series may give, itself a unit's address)
+// allows more; with LastMAC the series is Inside up to it, at its Last there, Outside beyond.
+// Outside comes with the rejection (English, for tallyctl). `mac` is one the value rules take.
+MacPlace macPlace(const QString &mac, bool movesOn, bool hasLastMac, const QString &lastMac,
+                  Rejection &rejection);
+
 #endif // VALUERULES_H

@@ -4,6 +4,7 @@
 
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
+#include "settingsfile.h"
 #include "simulatorfixture.h"
 #include "testmain.h"
 #include "windowtesting.h"
@@ -155,42 +156,49 @@ void TestTallyctl::sendsWhatTheWindowSends_data()
     QTest::addColumn<QByteArray>("profile");
     QTest::addColumn<QString>("only");
     QTest::addColumn<QString>("rejected");
+    QTest::addColumn<QByteArray>("carried");    // bytes the unit must receive
 
-    QTest::newRow("every group, Cyrillic login and password") << profileWith("") << QString() << QString();
+    QTest::newRow("every group, Cyrillic login and password") << profileWith("") << QString() << QString()
+                                                             << QByteArray("логин");
     QTest::newRow("edited by hand: Priority text, DHCP yes, 40000 ms")
-        << profileWith("Priority=abc\nUseDHCP=yes\nFullTimeout=40000") << QString() << QString();
-    QTest::newRow("over-long texts cut as the fields cut them")
-        << profileWith("URLaddr=" + QByteArray(140, 'u') + "\nServerToken=123456789012\n"
-                       "EthMAC=00-1a-2b-3c-4d-5e-77")
-        << QString() << QString();
-    QTest::newRow("byte that is not UTF-8 in the login") << profileWith("Login=caf\xe9") << QString()
-                                                        << QString();
-    QTest::newRow("token and MAC only") << profileWith("") << QStringLiteral("mac,token") << QString();
+        << profileWith("Priority=abc\nUseDHCP=yes\nFullTimeout=40000") << QString() << QString() << QByteArray();
+    QTest::newRow("raw UTF-8, as an editor saves it") << profileWith("APN=интернет") << QString() << QString()
+                                                      << QByteArray("\x10интернет");
+    QTest::newRow("password quoted as Qt writes it") << profileWith("Password=\"a=b;c\\\"d\"") << QString()
+                                                     << QString() << QByteArray("\x07" "a=b;c\"d");
+    QByteArray windowsEditor = "\xEF\xBB\xBF; shop 7\n" + profileWith("Login=оператор");
+    windowsEditor.replace("\n", "\r\n");
+    QTest::newRow("byte order mark, CR LF, a comment") << windowsEditor << QString() << QString()
+                                                       << QByteArray("\x10оператор");
+    QTest::newRow("token and MAC only") << profileWith("") << QStringLiteral("mac,token") << QString()
+                                        << QByteArray();
+    QTest::newRow("token only: no other key needed") << QByteArray("[General]\nServerToken=42\n")
+                                                     << QStringLiteral("token") << QString() << QByteArray();
     QTest::newRow("GPRS and priority only") << profileWith("") << QStringLiteral("priority,gprs")
-                                            << QString();
-    QTest::newRow("no keys at all") << QByteArray("[General]\n") << QString()
-                                    << QStringLiteral("FullTimeout: Некорректное значение полного тайм-аута");
+                                            << QString() << QByteArray();
     QTest::newRow("time-out -1") << profileWith("RetryTimeout=-1") << QString()
-                                 << QStringLiteral("RetryTimeout: Некорректное значение периода повторной попытки");
+                                 << QStringLiteral("RetryTimeout: Некорректное значение периода повторной попытки")
+                                 << QByteArray();
     QTest::newRow("token with a letter") << profileWith("ServerToken=12a4") << QString()
-                                         << QStringLiteral("ServerToken: Некорректное значение токен");
+                                         << QStringLiteral("ServerToken: Некорректное значение токен") << QByteArray();
     QTest::newRow("APN of 17 Cyrillic letters is 34 bytes")
         << profileWith("APN=" + QByteArray("\\x430").repeated(17)) << QString()
-        << QStringLiteral("APN: Cлишком длинный APN");
+        << QStringLiteral("APN: Cлишком длинный APN") << QByteArray();
     QTest::newRow("priority past the list") << profileWith("Priority=4") << QString()
-                                            << QStringLiteral("Priority: Не выбран приоритет каналов");
+                                            << QStringLiteral("Priority: Не выбран приоритет каналов") << QByteArray();
     QTest::newRow("DNS with five parts") << profileWith("DNSaddr=1.2.3.4.5") << QString()
-                                         << QStringLiteral("DNSaddr: Некорректное значение DNS");
+                                         << QStringLiteral("DNSaddr: Некорректное значение DNS") << QByteArray();
 }
 
 // The window loads the file as its defaults and writes (all, or group by group); tallyctl
 // writes the same file: the same frames reach the unit, the same message names the same bad
-// value, and the profile ends up the same.
+// value, and the profile ends up saying the same.
 void TestTallyctl::sendsWhatTheWindowSends()
 {
     QFETCH(QByteArray, profile);
     QFETCH(QString, only);
     QFETCH(QString, rejected);
+    QFETCH(QByteArray, carried);
 
     writeFile(ProfileFile, profile);
     QList<QByteArray> windowFrames;
@@ -213,6 +221,7 @@ void TestTallyctl::sendsWhatTheWindowSends()
         windowBoxes = catcher.texts();
         windowProfile = fileBytes(ProfileFile);
     }
+    QVERIFY(windowFrames.join().contains(carried));
 
     writeFile(ProfileFile, profile);
     sim.restart();
@@ -222,7 +231,13 @@ void TestTallyctl::sendsWhatTheWindowSends()
     const Run run = tallyctl(arguments);
 
     QCOMPARE(hexList(sim.requests()), hexList(windowFrames));
-    QCOMPARE(fileBytes(ProfileFile), windowProfile);
+    // The window saves the whole file anew, tallyctl changes the EthMAC line alone.
+    writeFile(QStringLiteral("window.ini"), windowProfile);
+    const SettingsFile windowSaved(QStringLiteral("window.ini"));
+    const SettingsFile tallyctlSaved(ProfileFile);
+    QCOMPARE(tallyctlSaved.settings().allKeys(), windowSaved.settings().allKeys());
+    for (const QString &key : windowSaved.settings().allKeys())
+        QCOMPARE(tallyctlSaved.settings().value(key), windowSaved.settings().value(key));
     if (rejected.isEmpty()) {
         QCOMPARE(run.exitCode, 0);
         QVERIFY(!windowFrames.isEmpty());
@@ -237,34 +252,68 @@ void TestTallyctl::sendsWhatTheWindowSends()
 
 void TestTallyctl::readPrintsTheWindowsTexts_data()
 {
+    QTest::addColumn<QByteArray>("gprs");       // the unit's group 8
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected");      // stdout
+    QTest::addColumn<QString>("err");
 
-    QTest::newRow("KEY=value") << QStringList() << QStringLiteral(
+    const QByteArray gprs = QByteArray::fromHex("0000") + "\x08internet" + char(16) + QByteArray("оператор")
+        + "\x05guest\x05*100#";
+    QTest::newRow("KEY=value") << gprs << QStringList() << 0 << QStringLiteral(
         "FullTimeout=1000\nCommandTimeout=500\nRetryTimeout=60\nServerToken=1234567890\n"
         "IPsrv=192.0.2.10\nURLaddr=reports.example.net\nPort=7777\nAPN=internet\n"
         "Login=оператор\nPassword=guest\nBalanceCode=*100#\nEthMAC=00-1a-2b-3c-4d-5e\n"
         "EthIP=192.168.0.100\nEthMask=255.255.255.0\nGateway=192.168.0.1\nDNSaddr=8.8.8.8\n"
-        "UseDHCP=false\nPriority=2\nCashDeskID=0000123456\n");
-    QTest::newRow("--json") << QStringList{QStringLiteral("--json")} << QStringLiteral(
+        "UseDHCP=false\nPriority=2\nCashDeskID=0000123456\n") << QString();
+    QTest::newRow("--json") << gprs << QStringList{QStringLiteral("--json")} << 0 << QStringLiteral(
         "{\"APN\":\"internet\",\"BalanceCode\":\"*100#\",\"CashDeskID\":\"0000123456\","
         "\"CommandTimeout\":\"500\",\"DNSaddr\":\"8.8.8.8\",\"EthIP\":\"192.168.0.100\","
         "\"EthMAC\":\"00-1a-2b-3c-4d-5e\",\"EthMask\":\"255.255.255.0\",\"FullTimeout\":\"1000\","
         "\"Gateway\":\"192.168.0.1\",\"IPsrv\":\"192.0.2.10\",\"Login\":\"оператор\","
         "\"Password\":\"guest\",\"Port\":\"7777\",\"Priority\":2,\"RetryTimeout\":\"60\","
-        "\"ServerToken\":\"1234567890\",\"URLaddr\":\"reports.example.net\",\"UseDHCP\":false}");
+        "\"ServerToken\":\"1234567890\",\"URLaddr\":\"reports.example.net\",\"UseDHCP\":false}")
+        << QString();
+
+    // Values the KEY=value lines or a settings file cannot carry as the unit holds them.
+    const QByteArray lineBreak = QByteArray::fromHex("0000") + "\x08internet\x03" "a\nb\x05guest\x05*100#";
+    const QByteArray latin1 = QByteArray::fromHex("0000") + "\x08internet\x05guest\x04" "caf\xe9\x05*100#";
+    QTest::newRow("line break in the login") << lineBreak << QStringList() << 6 << QString()
+        << QStringLiteral("Login: the unit's value holds a line break or another control character, which "
+                          "KEY=value lines cannot show; --json shows it\n");
+    QTest::newRow("not UTF-8 in the password") << latin1 << QStringList() << 6 << QString()
+        << QStringLiteral("Password: the unit holds bytes that are not UTF-8 text, which KEY=value lines "
+                          "cannot carry; --json shows them\n");
+    QTest::newRow("not UTF-8 in the password, -o") << latin1 << QStringList{"-o", "out.ini"} << 6 << QString()
+        << QStringLiteral("Password: the unit holds bytes that are not UTF-8 text, which a settings file "
+                          "cannot carry; --json shows them\n");
+    QTest::newRow("line break in the login, -o") << lineBreak << QStringList{"-o", "out.ini"} << 0 << QString()
+                                                 << QString();
+    QTest::newRow("not UTF-8 in the password, --json") << latin1 << QStringList{QStringLiteral("--json")} << 0
+        << QStringLiteral(
+        "{\"APN\":\"internet\",\"BalanceCode\":\"*100#\",\"CashDeskID\":\"0000123456\","
+        "\"CommandTimeout\":\"500\",\"DNSaddr\":\"8.8.8.8\",\"EthIP\":\"192.168.0.100\","
+        "\"EthMAC\":\"00-1a-2b-3c-4d-5e\",\"EthMask\":\"255.255.255.0\",\"FullTimeout\":\"1000\","
+        "\"Gateway\":\"192.168.0.1\",\"IPsrv\":\"192.0.2.10\",\"Login\":\"guest\","
+        "\"Password\":\"caf\uFFFD\",\"Port\":\"7777\",\"Priority\":2,\"RetryTimeout\":\"60\","
+        "\"ServerToken\":\"1234567890\",\"URLaddr\":\"reports.example.net\",\"UseDHCP\":false,"
+        "\"notUtf8\":{\"Password\":\"63 61 66 E9\"}}")
+        << QString();
 }
 
 void TestTallyctl::readPrintsTheWindowsTexts()
 {
+    QFETCH(QByteArray, gprs);
     QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
     QFETCH(QString, expected);
-    sim.setGroup(8, QByteArray::fromHex("0000") + "\x08internet" + char(16) + QByteArray("оператор")
-                        + "\x05guest\x05*100#");
+    QFETCH(QString, err);
+    sim.setGroup(8, gprs);
+    QFile::remove(QStringLiteral("out.ini"));
 
     const Run run = tallyctl(QStringList{QStringLiteral("read"), QStringLiteral("--host"), Host} + options);
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.err, err);
     if (options.contains(QStringLiteral("--json")))
         QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).toJson(QJsonDocument::Compact),
                  expected.toUtf8());
@@ -273,6 +322,18 @@ void TestTallyctl::readPrintsTheWindowsTexts()
     QCOMPARE(hexList(sim.requests()),
              QStringList({"02 02 07 06 03", "02 02 07 07 02", "02 02 07 09 0c", "02 02 07 04 01",
                           "02 02 07 0a 0f", "02 02 07 08 0d"}));
+    if (!options.contains(QStringLiteral("-o")))
+        return;
+
+    // What -o stores goes back to a unit as the unit held it; a file it refused is not written.
+    QCOMPARE(QFile::exists(QStringLiteral("out.ini")), exitCode == 0);
+    if (exitCode != 0)
+        return;
+    sim.restart();
+    const Run write = tallyctl({"write", "out.ini", "--host", Host, "--only", "gprs"});
+    QCOMPARE(write.exitCode, 0);
+    QCOMPARE(sim.requests().size(), 1);
+    QVERIFY(sim.requests().first().contains(gprs.mid(2)));
 }
 
 // The unit's values land in a defaults file the window then opens; its channel keys and
@@ -308,43 +369,107 @@ void TestTallyctl::commands_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");       // first line
     QTest::addColumn<QStringList>("frames");
+    QTest::addColumn<QByteArray>("profile");     // written as PROFILE first, when not empty
 
     const QStringList host = {QStringLiteral("--host"), Host};
     QTest::newRow("test server") << QStringList{"test", "server"} + host << 0
                                  << QStringLiteral("Время ответа: 120мс\n") << QString()
-                                 << QStringList{"02 02 58 02 58"};
+                                 << QStringList{"02 02 58 02 58"} << QByteArray();
     QTest::newRow("test signal --json") << QStringList{"test", "signal", "--json"} + host << 0
         << QStringLiteral("{\"test\":\"signal\",\"text\":\"Уровень сигнала: 75%\",\"value\":75}\n")
-        << QString() << QStringList{"02 02 58 01 5b"};
+        << QString() << QStringList{"02 02 58 01 5b"} << QByteArray();
     QTest::newRow("reset z-reports") << QStringList{"reset", "z-reports", "--yes"} + host << 0
                                      << QStringLiteral("Сброс выполнен\n") << QString()
-                                     << QStringList{"02 02 26 02 26"};
+                                     << QStringList{"02 02 26 02 26"} << QByteArray();
     QTest::newRow("reset without --yes") << QStringList{"reset", "full"} + host << 1 << QString()
         << QStringLiteral("tallyctl: reset erases data on the unit: add --yes to go ahead")
-        << QStringList();
+        << QStringList() << QByteArray();
     QTest::newRow("no channel") << QStringList{"read"} << 1 << QString()
         << QStringLiteral("tallyctl: read talks to a unit: give --host ADDR[:PORT] or --serial NAME")
-        << QStringList();
+        << QStringList() << QByteArray();
     QTest::newRow("both channels") << QStringList{"read", "--serial", "ttyS0"} + host << 1 << QString()
-        << QStringLiteral("tallyctl: give either --host or --serial, not both") << QStringList();
+        << QStringLiteral("tallyctl: give either --host or --serial, not both") << QStringList() << QByteArray();
     QTest::newRow("unknown command") << QStringList{"flash"} + host << 1 << QString()
                                      << QStringLiteral("tallyctl: unknown command \"flash\"")
-                                     << QStringList();
+                                     << QStringList() << QByteArray();
     QTest::newRow("unknown option") << QStringList{"read", "--fast"} + host << 1 << QString()
-                                    << QStringLiteral("tallyctl: Unknown option 'fast'.") << QStringList();
+                                    << QStringLiteral("tallyctl: Unknown option 'fast'.") << QStringList() << QByteArray();
     QTest::newRow("option of another command") << QStringList{"read", "--verify"} + host << 1
-        << QString() << QStringLiteral("tallyctl: --verify does not go with read") << QStringList();
+        << QString() << QStringLiteral("tallyctl: --verify does not go with read") << QStringList() << QByteArray();
     QTest::newRow("unknown group") << QStringList{"write", "p.ini", "--only", "token,dns"} + host << 1
-        << QString() << QStringLiteral("tallyctl: unknown group \"dns\" for --only") << QStringList();
+        << QString() << QStringLiteral("tallyctl: unknown group \"dns\" for --only") << QStringList() << QByteArray();
     QTest::newRow("port out of range") << QStringList{"read", "--host", "127.0.0.10:70000"} << 1
         << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"127.0.0.10:70000\"")
-        << QStringList();
+        << QStringList() << QByteArray();
     QTest::newRow("profile that is not there") << QStringList{"write", "absent.ini"} + host << 2
-        << QString() << QStringLiteral("tallyctl: cannot read the profile absent.ini") << QStringList();
+        << QString() << QStringLiteral("tallyctl: cannot read the profile absent.ini") << QStringList() << QByteArray();
     QTest::newRow("nobody listening") << QStringList{"read", "--host", "127.0.0.10:1"} << 3
-        << QString() << QStringLiteral("Не могу установить соединение 127.0.0.10:1") << QStringList();
+        << QString() << QStringLiteral("Не могу установить соединение 127.0.0.10:1") << QStringList() << QByteArray();
     QTest::newRow("--version") << QStringList{"-V"} << 0 << QStringLiteral("tallyctl 1.0.0\n")
-                               << QString() << QStringList();
+                               << QString() << QStringList() << QByteArray();
+
+    // What tallyctl refuses in a profile where the window shows a cut or garbled text in its
+    // field: nothing is sent and the file stays as it is.
+    const QStringList write = QStringList{"write", ProfileFile} + host;
+    const QString refused = QStringLiteral("%1: %2 characters, more than the %3 of its field; nothing is cut "
+                                           "on the command line");
+    const QString noUnitsMac = QStringLiteral("EthMAC: %1, which no unit may have");
+    QTest::newRow("saved as Windows-1251") << write << 2 << QString()
+        << QStringLiteral("APN: line 9 is not UTF-8 text; save the profile as UTF-8") << QStringList()
+        << profileWith("APN=\xE8\xED\xF2\xE5\xF0\xED\xE5\xF2");
+    QTest::newRow("key in another letter case") << write << 2 << QString()
+        << QStringLiteral("Apn: no such key; the profile's key is APN (keys are case-sensitive)") << QStringList()
+        << QByteArray(ValidProfile).replace("\nAPN=", "\nApn=");
+    QTest::newRow("no Login, Password, URLaddr") << write << 2 << QString()
+        << QStringLiteral("URLaddr: missing from the profile (an empty value is written URLaddr=)") << QStringList()
+        << QByteArray(ValidProfile).replace("URLaddr=kassa.example\n", "").replace("\nLogin=", "\nX=")
+               .replace("\nPassword=", "\nY=");
+    QTest::newRow("no keys at all") << write << 2 << QString()
+        << QStringLiteral("FullTimeout: missing from the profile (an empty value is written FullTimeout=)")
+        << QStringList() << QByteArray("[General]\n");
+    QTest::newRow("token of 11 digits") << write << 2 << QString() << refused.arg("ServerToken").arg(11).arg(10)
+                                        << QStringList() << profileWith("ServerToken=12345678901");
+    QTest::newRow("cash-desk ID of 11 digits") << write << 2 << QString() << refused.arg("CashDeskID").arg(11).arg(10)
+                                               << QStringList() << profileWith("CashDeskID=12345678901");
+    QTest::newRow("MAC with a seventh part") << write << 2 << QString() << refused.arg("EthMAC").arg(20).arg(17)
+                                             << QStringList() << profileWith("EthMAC=00-1a-2b-3c-4d-5e-77");
+    QTest::newRow("URL of 129 bytes, as a unit may hold") << write << 2 << QString()
+        << refused.arg("URLaddr").arg(129).arg(128) << QStringList() << profileWith("URLaddr=" + QByteArray(129, 'u'));
+    QTest::newRow("; in the password") << write << 2 << QString()
+        << QStringLiteral("Password: the INI format reads this line otherwise than it is written (; , \" \\ and a "
+                          "leading @ are INI syntax); write the value in double quotes, with \\\" for a quote and "
+                          "\\\\ for a backslash")
+        << QStringList() << profileWith("Password=a=b;c\"d");
+    QTest::newRow("; in the login: the quoted form") << write << 2 << QString()
+        << QStringLiteral("Login: the INI format reads this line as \"a=b\", not as it is written; to send the "
+                          "text as written, write Login=\"a=b;c\\\"d\"")
+        << QStringList() << profileWith("Login=a=b;c\"d");
+    QTest::newRow("comment after the APN") << write << 2 << QString()
+        << QStringLiteral("APN: the INI format reads this line as \"internet\", not as it is written; to send "
+                          "the text as written, write APN=\"internet ; operator\"")
+        << QStringList() << profileWith("APN=internet ; operator");
+    QTest::newRow("broadcast MAC") << write << 2 << QString()
+        << noUnitsMac.arg("ff-ff-ff-ff-ff-ff is the broadcast address") << QStringList()
+        << profileWith("EthMAC=ff-ff-ff-ff-ff-ff\nIncrementMac=false");
+    QTest::newRow("multicast MAC") << write << 2 << QString()
+        << noUnitsMac.arg("01-00-5e-00-00-fb is a multicast address (the lowest bit of its first byte is set)")
+        << QStringList() << profileWith("EthMAC=01-00-5e-00-00-fb");
+    QTest::newRow("all-zero MAC") << write << 2 << QString()
+        << noUnitsMac.arg("00-00-00-00-00-00 is the all-zero address") << QStringList()
+        << profileWith("EthMAC=00-00-00-00-00-00");
+    QTest::newRow("last MAC of the maker's block") << write << 2 << QString()
+        << QStringLiteral("EthMAC: 00-1a-2b-ff-ff-ff is the last address of the block 00-1a-2b; the next one "
+                          "would leave it. To go on past it, set LastMAC in the profile to the last address the "
+                          "series may give")
+        << QStringList() << profileWith("EthMAC=00-1a-2b-ff-ff-ff");
+    QTest::newRow("past LastMAC") << write << 2 << QString()
+        << QStringLiteral("EthMAC: 00-1a-2b-3c-4d-ff is past LastMAC 00-1a-2b-3c-4d-fe: the range up to "
+                          "LastMAC is used up")
+        << QStringList() << profileWith("LastMAC=00-1a-2b-3c-4d-fe");
+    QTest::newRow("LastMAC no unit's") << write << 2 << QString()
+        << QStringLiteral("LastMAC: 01-1a-2b-3c-4d-fe is a multicast address (the lowest bit of its first byte is "
+                          "set), which no unit may have")
+        << QStringList() << profileWith("LastMAC=01-1a-2b-3c-4d-fe");
 }
 
 void TestTallyctl::commands()
@@ -354,12 +479,17 @@ void TestTallyctl::commands()
     QFETCH(QString, out);
     QFETCH(QString, err);
     QFETCH(QStringList, frames);
+    QFETCH(QByteArray, profile);
 
+    if (!profile.isEmpty())
+        writeFile(ProfileFile, profile);
     const Run run = tallyctl(arguments);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out, out);
     QCOMPARE(firstLine(run.err), err);
     QCOMPARE(hexList(sim.requests()), frames);
+    if (!profile.isEmpty())
+        QCOMPARE(fileBytes(ProfileFile), profile);
 }
 
 void TestTallyctl::failures_data()
@@ -454,58 +584,79 @@ void TestTallyctl::nextMacInTheProfile_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("mac");       // EthMAC in the profile afterwards
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");      // the last line on stderr, when it is not the unit's failure
 
     const QByteArray on = profileWith("");
     const QByteArray off = profileWith("IncrementMac=false");
     QTest::newRow("IncrementMac in the profile") << on << QStringList() << QString()
-                                                 << QStringLiteral("00-1a-2b-3c-4e-00");
+                                                 << QStringLiteral("00-1a-2b-3c-4e-00") << 0 << QString();
     QTest::newRow("--increment-mac") << off << QStringList{"--increment-mac"} << QString()
-                                     << QStringLiteral("00-1a-2b-3c-4e-00");
+                                     << QStringLiteral("00-1a-2b-3c-4e-00") << 0 << QString();
     QTest::newRow("--no-increment-mac") << on << QStringList{"--no-increment-mac"} << QString()
-                                        << QStringLiteral("00-1a-2b-3c-4d-ff");
+                                        << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
     QTest::newRow("--no-increment-mac wins") << off << QStringList{"--increment-mac", "--no-increment-mac"}
-                                             << QString() << QStringLiteral("00-1a-2b-3c-4d-ff");
+                                             << QString() << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
     QTest::newRow("off in the profile") << off << QStringList() << QString()
-                                        << QStringLiteral("00-1a-2b-3c-4d-ff");
-    QTest::newRow("last address wraps") << profileWith("EthMAC=FF-FF-FF-FF-FF-FF") << QStringList()
-                                        << QString() << QStringLiteral("00-00-00-00-00-00");
+                                        << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
     QTest::newRow("MAC refused") << on << QStringList() << QStringLiteral("nak@69")
-                                 << QStringLiteral("00-1a-2b-3c-4d-ff");
+                                 << QStringLiteral("00-1a-2b-3c-4d-ff") << 4 << QString();
     QTest::newRow("MAC taken, a later group refused") << on << QStringList()
                                                       << QStringLiteral("result=02@67")
-                                                      << QStringLiteral("00-1a-2b-3c-4e-00");
+                                                      << QStringLiteral("00-1a-2b-3c-4e-00") << 4 << QString();
     QTest::newRow("verified") << on << QStringList{"--verify"} << QString()
-                              << QStringLiteral("00-1a-2b-3c-4e-00");
+                              << QStringLiteral("00-1a-2b-3c-4e-00") << 0 << QString();
     QTest::newRow("confirmed but not held") << on << QStringList{"--verify"}
                                             << QStringLiteral("forget@69")
-                                            << QStringLiteral("00-1a-2b-3c-4d-ff");
+                                            << QStringLiteral("00-1a-2b-3c-4d-ff") << 5 << QString();
     QTest::newRow("held, another group not") << on << QStringList{"--verify"}
                                              << QStringLiteral("forget@61")
-                                             << QStringLiteral("00-1a-2b-3c-4e-00");
+                                             << QStringLiteral("00-1a-2b-3c-4e-00") << 5 << QString();
+
+    // The file as an editor on Windows leaves it: only the value of EthMAC changes.
+    QByteArray edited = "\xEF\xBB\xBF; shop 7, line 2\n" + on;
+    edited.replace("\n", "\r\n").replace("\r\nPort=", "\r\n; the server's port\r\nPort=");
+    QTest::newRow("comments, CR LF, byte order mark kept") << edited << QStringList() << QString()
+                                                           << QStringLiteral("00-1a-2b-3c-4e-00") << 0 << QString();
+    QTest::newRow("LastMAC lets the series leave the block")
+        << profileWith("EthMAC=00-1a-2b-ff-ff-ff\nLastMAC=00-1a-2c-00-00-ff") << QStringList() << QString()
+        << QStringLiteral("00-1a-2c-00-00-00") << 0 << QString();
+    // Both series would give the second unit the next MAC if they went on.
+    QTest::newRow("LastMAC used: the series ends") << profileWith("LastMAC=00-1a-2b-3c-4d-ff")
+        << QStringList{"--series"} << QString() << QStringLiteral("00-1a-2b-3c-4e-00") << 0
+        << QStringLiteral("tallyctl: the series ends here.");
+#ifdef Q_OS_LINUX
+    QTest::newRow("journal line not written: the series ends") << on
+        << QStringList{"--series", "--journal", "/dev/full"} << QString() << QStringLiteral("00-1a-2b-3c-4e-00")
+        << 1 << QStringLiteral("tallyctl: the series ends here.");
+#endif
 }
 
-// Only EthMAC changes; every other key and section of the file stays as it was.
+// Only the value of EthMAC changes; every other byte of the file stays as it was.
 void TestTallyctl::nextMacInTheProfile()
 {
     QFETCH(QByteArray, profile);
     QFETCH(QStringList, options);
     QFETCH(QString, fault);
     QFETCH(QString, mac);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
 
     writeFile(ProfileFile, profile);
     if (!fault.isEmpty())
         QVERIFY(sim.addFault(fault));
-    tallyctl(QStringList{"write", ProfileFile, "--host", Host} + options);
+    const Run run = tallyctl(QStringList{"write", ProfileFile, "--host", Host} + options, "\n\n");
+    QCOMPARE(run.exitCode, exitCode);
+    if (!said.isEmpty())
+        QCOMPARE(run.err.trimmed().section(QLatin1Char('\n'), -1), said);
 
-    writeFile(QStringLiteral("before.ini"), profile);
-    QSettings before(QStringLiteral("before.ini"), QSettings::IniFormat);
-    QSettings after(ProfileFile, QSettings::IniFormat);
-    QCOMPARE(after.value(QStringLiteral("EthMAC")).toString(), mac);
-    QCOMPARE(after.allKeys(), before.allKeys());
-    for (const QString &key : before.allKeys()) {
-        if (key != QLatin1String("EthMAC"))
-            QCOMPARE(after.value(key), before.value(key));
-    }
+    QByteArray expected = profile;
+    const int from = expected.indexOf("\nEthMAC=") + 8;
+    int to = from;
+    while (expected.at(to) != '\r' && expected.at(to) != '\n')
+        ++to;
+    expected.replace(from, to - from, mac.toLatin1());
+    QCOMPARE(fileBytes(ProfileFile), expected);
 }
 
 void TestTallyctl::seriesGoesOnUntilEndOfInput()

@@ -9,22 +9,25 @@
 
 void MainWindow::loadDefault()
 {
-    // The file may have been edited by hand since it was last looked at; read what it holds now.
+    // The file may have been edited by hand since it was last looked at; read what it holds now,
+    // in an editor's UTF-8 as well as in the escapes Qt 5 writes.
     settings->sync();
+    const SettingsFile file(settings->fileName());
+    const QSettings &stored = file.settings();
     clearForm();
 
-    showValues(Profile::load(*settings), Profile::keys());
-    form->incrementMacCheckBox->setChecked(settings->value(QStringLiteral("IncrementMac"), false).toBool());
+    showValues(Profile::load(stored), Profile::keys());
+    form->incrementMacCheckBox->setChecked(stored.value(QStringLiteral("IncrementMac"), false).toBool());
     form->resetComboBox->setCurrentIndex(-1);
 
     // The channel is stored by position; fewer ports than at saving time leave it unselected.
-    int channel = settings->value(QStringLiteral("portNumber"), -1).toInt();
+    int channel = stored.value(QStringLiteral("portNumber"), -1).toInt();
     if (channel < 0 || channel >= form->comboBoxPort->count())
         channel = -1;
     form->comboBoxPort->setCurrentIndex(channel);
 
     form->deviceAddressEdit->setText(
-        settings->value(QStringLiteral("deviceAddress"), QStringLiteral("192.168.0.100")).toString());
+        stored.value(QStringLiteral("deviceAddress"), QStringLiteral("192.168.0.100")).toString());
 }
 
 void MainWindow::saveDefault()

@@ -1,0 +1,26 @@
+#ifndef PROFILECHECK_H
+#define PROFILECHECK_H
+
+#include "valuerules.h"
+
+#include <QStringList>
+
+class SettingsFile;
+
+// What the command line makes sure of in a profile file before it sends anything, beyond the
+// value rules. The window shows every value it sends in its fields and the engineer sees what a
+// cut or a garbled text became; tallyctl sends unseen, so the file must say exactly what goes to
+// the unit. The messages are English, as tallyctl's own are.
+
+// The keys a profile may hold in its general section: the 19 parameter keys, the window's
+// IncrementMac, portNumber and deviceAddress, and the command line's LastMAC.
+const QStringList &profileFileKeys();
+
+// Checks, stopping at the first problem: the file is UTF-8 throughout; no key differs from a
+// known one only in letter case; each of `needed` is there, reads as its line is written
+// (SettingsFile::readsAsWritten) and is no longer than its field (Profile::maxLength); each of
+// `optional` that is there reads as written.
+bool checkProfileFile(const SettingsFile &file, const QStringList &needed, const QStringList &optional,
+                      Rejection &rejection);
+
+#endif // PROFILECHECK_H
