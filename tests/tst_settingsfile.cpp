@@ -2,6 +2,7 @@
 // escapes, checked against hand-written bytes and against what this Qt reads back.
 #include "settingsfile.h"
 #include "testmain.h"
+#include "testplatform.h"
 
 #include <QFile>
 #include <QSettings>
@@ -112,7 +113,7 @@ void TestSettingsFile::syncedAsQt5WritesIt()
     }
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), "[General]\n" + line + '\n');
+    QCOMPARE(file.readAll(), iniLines("[General]\n" + line + '\n'));
     QVERIFY(!QFile::exists(path + QStringLiteral(".lock")));
 }
 
