@@ -21,3 +21,11 @@ if(TALLYCONF_HOST_BUILD)
 else()
     message(STATUS "No TALLYCONF_HOST_BUILD: the COM port test (windows_serial) is left out")
 endif()
+
+# The zip and the installer, built from this tree and tried in a Wine prefix of their own.
+if(TALLYCONF_MAKENSIS)
+    add_test(NAME package_windows
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/package_check.sh
+                     ${CMAKE_BINARY_DIR} ${TALLYCONF_WINE} ${CMAKE_OBJDUMP})
+    set_tests_properties(package_windows PROPERTIES TIMEOUT 300)
+endif()

@@ -12,7 +12,8 @@
 ;              (/PATH also puts tallyctl on PATH; /D= must come last)
 ;              "%LOCALAPPDATA%\Programs\tallyconf\uninstall.exe" /S
 
-Unicode true
+; The programs are 64-bit, and so is the installer: it runs wherever they run.
+Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
@@ -170,6 +171,12 @@ FunctionEnd
 
 Section "!$(SectionPrograms)" SecPrograms
     SectionIn RO
+    ; %LOCALAPPDATA%\Programs may not be there yet; if this install makes it, the uninstall
+    ; takes it away again (when nothing else has moved in).
+    ${GetParent} "$INSTDIR" $0
+    ${IfNot} ${FileExists} "$0\*.*"
+        WriteRegStr HKCU "${SETTINGS_KEY}" "CreatedFolder" "$0"
+    ${EndIf}
     !include "${LISTS}\install-files.nsh"
     SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -259,15 +266,20 @@ Section "Uninstall"
         DetailPrint "$(PathLeft)"
     ${EndIf}
 
-    Delete "${MENU_DIR}\tallyconf.lnk"
-    Delete "${MENU_DIR}\$(SimulatorEntry).lnk"
-    Delete "${MENU_DIR}\$(UninstallEntry).lnk"
+    ; The entries' names are in the language of the install, which may not be this one.
+    Delete "${MENU_DIR}\*.lnk"
     RMDir "${MENU_DIR}"
 
     !include "${LISTS}\uninstall-files.nsh"
     Delete "$INSTDIR\uninstall.exe"
     SetOutPath "$TEMP"
     RMDir "$INSTDIR"
+
+    ClearErrors
+    ReadRegStr $0 HKCU "${SETTINGS_KEY}" "CreatedFolder"
+    ${IfNot} ${Errors}
+        RMDir "$0"
+    ${EndIf}
 
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     DeleteRegKey HKCU "${SETTINGS_KEY}"
