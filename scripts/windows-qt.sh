@@ -2,6 +2,8 @@
 # Builds Qt for Windows (x86_64, mingw-w64, shared) from Debian's own qtbase source package, once,
 # into a cache folder outside the tree, and prints that folder. Later runs find the finished build
 # and only print it. Run as root on Debian 12 (it adds a deb-src stanza and installs packages).
+# Qt Serial Port is not built: the Debian mirror this was made on serves no source tarball of
+# qtserialport-opensource-src, and the Windows build uses device/win32serial in its place.
 #
 # Usage: scripts/windows-qt.sh [--print]     --print: only print the folder (built or not)
 # TALLYCONF_WIN_CACHE sets the cache root (default /var/cache/tallyconf-windows).
@@ -45,11 +47,24 @@ fi
 version=$(qt_version)
 [ -n "$version" ] || { echo "windows-qt: no qtbase-opensource-src in the apt sources" >&2; exit 1; }
 prefix=$cache_root/qt-$version-$triplet-gcc$(gcc_version)-shared
-if [ -f "$prefix/.complete" ]; then
+# finished: names the prefix as the one to use, and the source it came from (the Windows
+# packages name it beside Qt's DLLs).
+finished() {
+    echo "qtbase-opensource-src $version" > "$prefix/.source-package"
     echo "$prefix" > "$key_file"
     echo "$prefix"
     exit 0
+}
+[ -f "$prefix/.complete" ] && finished
+
+# One build at a time: a second run (another checkout, CI) waits for the first and uses its Qt.
+mkdir -p "$cache_root"
+exec 9> "$cache_root/build.lock"
+if ! flock -n 9; then
+    echo "windows-qt: another build of Qt for Windows is running; waiting for it" >&2
+    flock 9
 fi
+[ -f "$prefix/.complete" ] && finished
 
 work=$cache_root/work-$version
 rm -rf "$work" "$prefix"
@@ -78,5 +93,4 @@ start=$(date +%s)
 echo "$(( $(date +%s) - start ))" > "$prefix/.build-seconds"
 touch "$prefix/.complete"
 rm -rf "$work"
-echo "$prefix" > "$key_file"
-echo "$prefix"
+finished
