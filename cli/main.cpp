@@ -5,10 +5,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 int main(int argc, char *argv[])
 {
     QElapsedTimer clock;
@@ -16,10 +12,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallyctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALLYCONF_VERSION));
-#ifdef Q_OS_WIN
-    // The window's messages are Russian and go out as UTF-8.
-    SetConsoleOutputCP(CP_UTF8);
-#endif
 
     Invocation invocation;
     QString error;

@@ -2,6 +2,6 @@
 # the simulator program on a pseudo-terminal); the window writes the same files for comparison.
 tally_add_test(tst_tallyctl SOURCES tst_tallyctl.cpp LIBS tallywindow TIMEOUT 90)
 target_compile_definitions(tst_tallyctl PRIVATE
-    TALLYCTL_PATH="$<TARGET_FILE:tallyctl>"
-    UNIT_SIMULATOR_PATH="$<TARGET_FILE:unit-simulator>")
+    TALLYCTL_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:tallyctl>"
+    UNIT_SIMULATOR_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:unit-simulator>")
 add_dependencies(tst_tallyctl tallyctl unit-simulator)

@@ -11,4 +11,4 @@ tally_add_test(tst_fuzzregressions
     TIMEOUT 60)
 target_include_directories(tst_fuzzregressions PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
 target_compile_definitions(tst_fuzzregressions PRIVATE
-    FUZZ_INPUTS_DIR="${PROJECT_SOURCE_DIR}/fuzz")
+    FUZZ_INPUTS_DIR="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/fuzz")

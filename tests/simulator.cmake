@@ -2,5 +2,5 @@
 tally_add_test(tst_unitengine SOURCES tst_unitengine.cpp TIMEOUT 30)
 tally_add_test(tst_simulatorserver SOURCES tst_simulatorserver.cpp TIMEOUT 30)
 target_compile_definitions(tst_simulatorserver PRIVATE
-    UNIT_SIMULATOR_PATH="$<TARGET_FILE:unit-simulator>")
+    UNIT_SIMULATOR_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:unit-simulator>")
 add_dependencies(tst_simulatorserver unit-simulator)

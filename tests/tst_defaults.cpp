@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "testmain.h"
+#include "testplatform.h"
 #include "widgetlookup.h"
 
 #include <QCheckBox>
@@ -182,12 +183,12 @@ void TestDefaults::savedFileContents()
 
     const QByteArray contents = readFile();
     QVERIFY(contents.startsWith("[General]"));
-    QVERIFY(contents.contains("\nFullTimeout=1000\n"));
-    QVERIFY(contents.contains("\nUseDHCP=true\n"));
-    QVERIFY(contents.contains("\nIncrementMac=false\n"));
-    QVERIFY(contents.contains("\nPriority=-1\n"));
-    QVERIFY(contents.contains("\nportNumber=-1\n"));
-    QVERIFY(contents.contains("\ndeviceAddress=192.168.0.100\n"));
+    QVERIFY(contents.contains(iniLines("\nFullTimeout=1000\n")));
+    QVERIFY(contents.contains(iniLines("\nUseDHCP=true\n")));
+    QVERIFY(contents.contains(iniLines("\nIncrementMac=false\n")));
+    QVERIFY(contents.contains(iniLines("\nPriority=-1\n")));
+    QVERIFY(contents.contains(iniLines("\nportNumber=-1\n")));
+    QVERIFY(contents.contains(iniLines("\ndeviceAddress=192.168.0.100\n")));
 
     QSettings file(QString::fromLatin1(fileName), QSettings::IniFormat);
     QStringList keys = file.allKeys();

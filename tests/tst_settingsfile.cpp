@@ -3,6 +3,7 @@
 // reading of a file both front ends share; one value changed with the rest of the file kept.
 #include "settingsfile.h"
 #include "testmain.h"
+#include "testplatform.h"
 
 #include <QFile>
 #include <QSettings>
@@ -136,7 +137,7 @@ void TestSettingsFile::syncedAsQt5WritesIt()
     }
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), "[General]\n" + line + '\n');
+    QCOMPARE(file.readAll(), iniLines("[General]\n" + line + '\n'));
     QVERIFY(!QFile::exists(path + QStringLiteral(".lock")));
     // The command line's check of a profile line compares with the same form.
     if (value.userType() == QMetaType::QString && before.isEmpty())

@@ -15,12 +15,19 @@
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                \
             qputenv("QT_QPA_PLATFORM", "offscreen");                       \
         QApplication app(argc, argv);                                      \
+        const QString startDir = QDir::currentPath();                      \
         QTemporaryDir workDir;                                             \
         if (!workDir.isValid() || !QDir::setCurrent(workDir.path()))       \
             return 2;                                                      \
-        TestObject testObject;                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                         \
-        return QTest::qExec(&testObject, argc, argv);                      \
+        int result = 0;                                                    \
+        {                                                                  \
+            TestObject testObject;                                         \
+            QTEST_SET_MAIN_SOURCE_PATH                                     \
+            result = QTest::qExec(&testObject, argc, argv);                \
+        }                                                                  \
+        /* Windows removes no folder a process works in. */                \
+        QDir::setCurrent(startDir);                                        \
+        return result;                                                     \
     }
 
 #endif // TESTMAIN_H

@@ -13,6 +13,11 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 int fail(const QString &message)
@@ -43,6 +48,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("unit-simulator"));
+#ifdef Q_OS_WIN
+    // The lines whoever started us reads end in \n, as on Linux, not \r\n.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

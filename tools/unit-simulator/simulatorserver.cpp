@@ -87,7 +87,8 @@ bool SimulatorServer::setLogFile(const QString &path)
 {
     delete logFile;
     logFile = new QFile(path, this);
-    if (logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    // The same bytes on every system, \n after each frame, for scripts that compare logs.
+    if (logFile->open(QIODevice::WriteOnly | QIODevice::Append))
         return true;
     lastError = QStringLiteral("cannot open log %1: %2").arg(path, logFile->errorString());
     delete logFile;

@@ -1,0 +1,288 @@
+; The tallyconf installer for Windows. It installs for the user who runs it and needs no
+; administrator rights: the programs go to %LOCALAPPDATA%\Programs\tallyconf, the Start-menu
+; entries start the window in %APPDATA%\tallyconf, where its tallyconf.ini is kept, and tallyctl
+; can go on the user's PATH. The uninstaller takes away what the installer put there and leaves
+; tallyconf.ini.
+;
+; Built by the CMake target "installer" (packaging/windows/CMakeLists.txt), which stages the
+; install tree and writes the file lists:
+;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DSTAGE=... -DLISTS=... -DICON=... -DOUTFILE=... tallyconf.nsi
+;
+; Silent use:  tallyconf-1.0.0-win64-setup.exe /S [/PATH] [/D=FOLDER]
+;              (/PATH also puts tallyctl on PATH; /D= must come last)
+;              "%LOCALAPPDATA%\Programs\tallyconf\uninstall.exe" /S
+
+; The programs are 64-bit, and so is the installer: it runs wherever they run.
+Target amd64-unicode
+ManifestDPIAware true
+SetCompressor /SOLID lzma
+RequestExecutionLevel user
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include Sections.nsh
+!include FileFunc.nsh
+!include WinMessages.nsh
+
+!define PRODUCT "tallyconf"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\tallyconf"
+!define SETTINGS_KEY "Software\tallyconf"
+; The window's working folder: tallyconf.ini lives here, per user and writable.
+!define WORK_DIR "$APPDATA\tallyconf"
+!define MENU_DIR "$SMPROGRAMS\tallyconf"
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\tallyconf"
+InstallDirRegKey HKCU "${SETTINGS_KEY}" "InstallDir"
+BrandingText "${PRODUCT} ${VERSION}"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} ${VERSION} setup"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "MIT licence, the tallyconf developers"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+
+!insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN "$INSTDIR\tallyconf.exe"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartWindow
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+; English when the system speaks neither; Russian on a Russian Windows.
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "Russian"
+
+LangString SectionPrograms ${LANG_ENGLISH} "tallyconf, tallyctl and unit-simulator"
+LangString SectionPrograms ${LANG_RUSSIAN} "tallyconf, tallyctl и unit-simulator"
+LangString SectionPath ${LANG_ENGLISH} "tallyctl on PATH (cmd.exe, PowerShell)"
+LangString SectionPath ${LANG_RUSSIAN} "tallyctl в PATH (cmd.exe, PowerShell)"
+LangString SimulatorEntry ${LANG_ENGLISH} "unit-simulator (127.0.0.1, port 20107)"
+LangString SimulatorEntry ${LANG_RUSSIAN} "Имитатор блока (127.0.0.1, порт 20107)"
+LangString UninstallEntry ${LANG_ENGLISH} "Uninstall tallyconf"
+LangString UninstallEntry ${LANG_RUSSIAN} "Удалить tallyconf"
+LangString PathTooLong ${LANG_ENGLISH} "PATH is too long for this installer; add $INSTDIR to it yourself."
+LangString PathTooLong ${LANG_RUSSIAN} "PATH слишком длинный для установщика; добавьте $INSTDIR в него сами."
+LangString PathLeft ${LANG_ENGLISH} "PATH is too long for this uninstaller; remove $INSTDIR from it yourself."
+LangString PathLeft ${LANG_RUSSIAN} "PATH слишком длинный для программы удаления; уберите $INSTDIR из него сами."
+
+; ---- PATH of the user (HKCU\Environment), one entry at a time ----
+; A Path longer than this installer's strings cannot be read whole, and is then never written.
+
+Var pathValue       ; the Path value; PathWithout leaves it without pathEntry
+Var pathEntry
+Var pathFound       ; 1 if PathWithout found pathEntry
+Var pathReadable    ; 1 if pathValue holds the whole value (or there is none)
+
+!macro PATH_FUNCTIONS un
+; Reads HKCU\Environment\Path into pathValue.
+Function ${un}ReadPath
+    StrCpy $pathReadable 1
+    ClearErrors
+    ReadRegStr $pathValue HKCU "Environment" "Path"
+    ${IfNot} ${Errors}
+        Return
+    ${EndIf}
+    ; Absent, or there but too long: only the value's name tells them apart.
+    StrCpy $pathValue ""
+    StrCpy $0 0
+    ${Do}
+        ClearErrors
+        EnumRegValue $1 HKCU "Environment" $0
+        ${If} ${Errors}
+        ${OrIf} $1 == ""
+            ${Break}
+        ${EndIf}
+        ${If} $1 == "Path"
+            StrCpy $pathReadable 0
+            ${Break}
+        ${EndIf}
+        IntOp $0 $0 + 1
+    ${LoopUntil} $0 > 1000
+FunctionEnd
+
+; pathValue without any entry equal to pathEntry (with or without a closing backslash, in any
+; case); every other entry stays as it was, empty ones included.
+Function ${un}PathWithout
+    StrCpy $0 $pathValue    ; what is left to look at
+    StrCpy $1 ""            ; the new value
+    StrCpy $2 0             ; 1 once the new value has an entry
+    StrCpy $pathFound 0
+    ${DoWhile} $0 != ""
+        StrCpy $3 0
+        ${Do}
+            StrCpy $4 $0 1 $3
+            ${If} $4 == ""
+            ${OrIf} $4 == ";"
+                ${Break}
+            ${EndIf}
+            IntOp $3 $3 + 1
+        ${Loop}
+        StrCpy $5 $0 $3     ; one entry
+        IntOp $3 $3 + 1
+        StrCpy $0 $0 "" $3
+        ${If} $5 == $pathEntry
+        ${OrIf} $5 == "$pathEntry\"
+            StrCpy $pathFound 1
+            ${If} $0 == ""
+            ${AndIf} $4 == ";"
+                StrCpy $4 ""
+            ${EndIf}
+        ${ElseIf} $2 == 1
+            StrCpy $1 "$1;$5"
+        ${Else}
+            StrCpy $1 $5
+            StrCpy $2 1
+        ${EndIf}
+        ; a closing ";" is an empty last entry
+        ${If} $0 == ""
+        ${AndIf} $4 == ";"
+            StrCpy $1 "$1;"
+        ${EndIf}
+    ${Loop}
+    StrCpy $pathValue $1
+FunctionEnd
+
+Function ${un}WritePath
+    ${If} $pathValue == ""
+        DeleteRegValue HKCU "Environment" "Path"
+    ${Else}
+        WriteRegExpandStr HKCU "Environment" "Path" $pathValue
+    ${EndIf}
+    ; Programs started from now on (a new cmd.exe) see the change.
+    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+FunctionEnd
+!macroend
+!insertmacro PATH_FUNCTIONS ""
+!insertmacro PATH_FUNCTIONS "un."
+
+; ---- Installer ----
+
+Section "!$(SectionPrograms)" SecPrograms
+    SectionIn RO
+    ; %LOCALAPPDATA%\Programs may not be there yet; if this install makes it, the uninstall
+    ; takes it away again (when nothing else has moved in).
+    ${GetParent} "$INSTDIR" $0
+    ${IfNot} ${FileExists} "$0\*.*"
+        WriteRegStr HKCU "${SETTINGS_KEY}" "CreatedFolder" "$0"
+    ${EndIf}
+    !include "${LISTS}\install-files.nsh"
+    SetOutPath "$INSTDIR"
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+
+    ; The shortcuts' working folder is the folder they are created in.
+    CreateDirectory "${MENU_DIR}"
+    SetOutPath "${WORK_DIR}"
+    CreateShortCut "${MENU_DIR}\tallyconf.lnk" "$INSTDIR\tallyconf.exe"
+    CreateShortCut "${MENU_DIR}\$(SimulatorEntry).lnk" "$INSTDIR\unit-simulator.exe"
+    SetOutPath "$INSTDIR"
+    CreateShortCut "${MENU_DIR}\$(UninstallEntry).lnk" "$INSTDIR\uninstall.exe"
+
+    WriteRegStr HKCU "${SETTINGS_KEY}" "InstallDir" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "tallyconf developers"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tallyconf.exe"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section /o "$(SectionPath)" SecPath
+    Call ReadPath
+    ${If} $pathReadable != 1
+        DetailPrint "$(PathTooLong)"
+        Return
+    ${EndIf}
+    StrCpy $pathEntry "$INSTDIR"
+    Call PathWithout
+    ${If} $pathFound == 1
+        Return
+    ${EndIf}
+    Call ReadPath
+    StrLen $0 $pathValue
+    StrLen $1 $INSTDIR
+    IntOp $0 $0 + $1
+    IntOp $0 $0 + 2
+    ${If} $0 >= ${NSIS_MAX_STRLEN}
+        DetailPrint "$(PathTooLong)"
+        Return
+    ${EndIf}
+    ${If} $pathValue == ""
+        StrCpy $pathValue "$INSTDIR"
+    ${Else}
+        StrCpy $0 $pathValue 1 -1
+        ${If} $0 == ";"
+            StrCpy $pathValue "$pathValue$INSTDIR"
+        ${Else}
+            StrCpy $pathValue "$pathValue;$INSTDIR"
+        ${EndIf}
+    ${EndIf}
+    Call WritePath
+SectionEnd
+
+Function .onInit
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/PATH" $1
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${SecPath}
+    ${EndIf}
+FunctionEnd
+
+; The window from the finish page, in its working folder as from the Start menu.
+Function StartWindow
+    SetOutPath "${WORK_DIR}"
+    Exec '"$INSTDIR\tallyconf.exe"'
+    SetOutPath "$INSTDIR"
+FunctionEnd
+
+; ---- Uninstaller ----
+
+Section "Uninstall"
+    Call un.ReadPath
+    ${If} $pathReadable == 1
+        StrCpy $pathEntry "$INSTDIR"
+        Call un.PathWithout
+        ${If} $pathFound == 1
+            Call un.WritePath
+        ${EndIf}
+    ${Else}
+        DetailPrint "$(PathLeft)"
+    ${EndIf}
+
+    ; The entries' names are in the language of the install, which may not be this one.
+    Delete "${MENU_DIR}\*.lnk"
+    RMDir "${MENU_DIR}"
+
+    !include "${LISTS}\uninstall-files.nsh"
+    Delete "$INSTDIR\uninstall.exe"
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR"
+
+    ClearErrors
+    ReadRegStr $0 HKCU "${SETTINGS_KEY}" "CreatedFolder"
+    ${IfNot} ${Errors}
+        RMDir "$0"
+    ${EndIf}
+
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+    ; The user's tallyconf.ini stays; the folder goes only if nothing was ever saved in it.
+    RMDir "${WORK_DIR}"
+SectionEnd

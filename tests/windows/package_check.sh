@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The Windows packages, tried under Wine in a fresh Wine prefix and a virtual X display of their
+# own. The zip: every DLL its programs and plugins import is in it or in Windows itself, and
+# tallyctl.exe, unit-simulator.exe and the window run from a folder that holds nothing but the
+# unpacked files. The installer: a silent install (/S /PATH) puts the programs in place, its
+# Start-menu entry starts the window in the per-user folder, where "Сохранить параметры" saves
+# tallyconf.ini, tallyctl answers from PATH in cmd.exe, and the silent uninstall leaves nothing
+# behind but that file.
+# Usage: package_check.sh BUILD_DIR WINE OBJDUMP
+set -euo pipefail
+if [ "${4:-}" != --inside-display ]; then
+    exec xvfb-run -a -s "-screen 0 1024x900x24" bash "$0" "$1" "$2" "$3" --inside-display
+fi
+build=$(cd "$1" && pwd)
+wine=$2
+objdump=$3
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+cleanup() {
+    # Ends every program still running in this prefix, and only those.
+    "$wineserver" -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+address=127.0.0.13
+title="Конфигуратор БМКС"
+
+fail=0
+problem() {
+    echo "$*"
+    fail=1
+}
+
+# Waits up to ten seconds for a command to succeed.
+wait_for() {
+    for _ in $(seq 100); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The window of the configurator on the display; empty if none shows within 20 s.
+configurator_window() {
+    timeout 20 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1 || true
+}
+
+close_window() {
+    local pid
+    pid=$(xdotool getwindowpid "$1" 2>/dev/null || true)
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    wait_for eval '! xdotool search --onlyvisible --name "$title" >/dev/null 2>&1' || true
+}
+
+mkdir -p "$work/packages" "$work/run"
+(cd "$build" && cpack -G ZIP -B "$work/packages" > "$work/cpack.log" 2>&1) \
+    || { cat "$work/cpack.log"; exit 1; }
+cmake --build "$build" --target installer > "$work/installer.log" 2>&1 \
+    || { cat "$work/installer.log"; exit 1; }
+zip=$(ls "$work"/packages/tallyconf-*-win64.zip)
+setup=$(ls "$build"/tallyconf-*-win64-setup.exe)
+version=$(basename "$zip" | sed 's/^tallyconf-\(.*\)-win64\.zip$/\1/')
+"$wine" wineboot -i > /dev/null 2>&1
+system32=$WINEPREFIX/drive_c/windows/system32
+
+# ---- The zip ----
+mkdir -p "$work/zip"
+(cd "$work/zip" && unzip -q "$zip")
+folder=$work/zip/tallyconf-$version-win64
+
+present=$( (ls "$folder"; ls "$system32") | tr '[:upper:]' '[:lower:]')
+while IFS= read -r -d '' binary; do
+    for dll in $("$objdump" -p "$binary" | sed -n 's/^\s*DLL Name: //p'); do
+        if ! grep -qxF "$(tr '[:upper:]' '[:lower:]' <<<"$dll")" <<<"$present"; then
+            problem "${binary#"$folder"/} needs $dll, which is neither in the zip nor in Windows"
+        fi
+    done
+done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+
+cd "$work/run"
+said=$("$wine" "$folder/tallyctl.exe" --version 2>&1 || true)
+[ "$said" = "tallyctl $version" ] || problem "tallyctl.exe --version from the zip said: $said"
+
+"$wine" "$folder/unit-simulator.exe" --listen "$address:0" > simulator.out 2>&1 &
+simulator=$!
+if wait_for grep -q '^listening on ' simulator.out; then
+    port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' simulator.out)
+    "$wine" "$folder/tallyctl.exe" read --host "$address:$port" > read.out 2>&1 || true
+    head -n1 read.out | grep -qx 'FullTimeout=1000' \
+        || problem "tallyctl.exe from the zip did not read unit-simulator.exe from the zip: $(cat read.out)"
+else
+    problem "unit-simulator.exe from the zip did not start: $(cat simulator.out)"
+fi
+kill "$simulator" 2>/dev/null || true
+wait "$simulator" 2>/dev/null || true
+
+status=0
+"$wine" "$folder/unit-simulator.exe" --listen "$address:0" --pty > pty.out 2>&1 || status=$?
+[ "$status" = 2 ] && grep -q 'pseudo-terminals are available on Linux only' pty.out \
+    || problem "unit-simulator.exe --pty should say it is Linux only: exit $status, $(cat pty.out)"
+
+"$wine" "$folder/tallyconf.exe" > window.out 2>&1 &
+window=$(configurator_window)
+[ -n "$window" ] || problem "tallyconf.exe from the zip showed no window: $(cat window.out)"
+[ -n "$window" ] && close_window "$window"
+
+# ---- The installer ----
+user=$(id -un)
+home=$WINEPREFIX/drive_c/users/$user
+install=$home/AppData/Local/Programs/tallyconf
+menu="$home/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/tallyconf"
+settings=$home/AppData/Roaming/tallyconf
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tallyconf'
+snapshot() {
+    (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -path "./users/$user/Temp" -prune \
+        -o -print | sort)
+}
+snapshot > before.txt
+path_before=$("$wine" reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i ' Path ' || true)
+
+"$wine" "$setup" /S /PATH || problem "the silent install failed"
+for file in tallyconf.exe tallyctl.exe unit-simulator.exe uninstall.exe Qt5Core.dll \
+            platforms/qwindows.dll LICENSE.txt; do
+    [ -f "$install/$file" ] || problem "the installer did not install $file"
+done
+[ -f "$menu/tallyconf.lnk" ] || problem "no Start-menu entry for the window"
+strings -el "$menu/tallyconf.lnk" | grep -qF "C:\\users\\$user\\AppData\\Roaming\\tallyconf" \
+    || problem "the Start-menu entry does not start the window in %APPDATA%\\tallyconf"
+
+said=$("$wine" cmd /c "tallyctl --version" 2>&1 | tr -d '\r' || true)
+[ "$said" = "tallyctl $version" ] || problem "tallyctl from PATH in cmd.exe said: $said"
+
+# The window as the Start menu starts it; "Сохранить параметры" where the form shows it.
+read -r _ _ x y width height < <(cd "$work/run" && "$wine" "$build/bin/tallyconf-widget-geometry.exe" \
+    pushButton_saveDefault | tr -d '\r')
+"$wine" start /unix "$menu/tallyconf.lnk"
+window=$(configurator_window)
+if [ -n "$window" ]; then
+    sleep 0.5
+    xdotool mousemove --window "$window" $((x + width / 2)) $((y + height / 2)) click 1
+    wait_for test -s "$settings/tallyconf.ini" \
+        || problem "\"Сохранить параметры\" saved nothing in %APPDATA%\\tallyconf"
+    [ "$(head -n1 "$settings/tallyconf.ini" 2>/dev/null)" = $'[General]\r' ] \
+        || problem "tallyconf.ini does not start with [General] and CR LF"
+    close_window "$window"
+else
+    problem "the Start-menu entry showed no window"
+fi
+
+"$wine" "$install/uninstall.exe" /S || problem "the silent uninstall failed"
+# The uninstaller goes on from a copy of itself in Temp.
+wait_for test ! -e "$install" || problem "the uninstaller left $install"
+wait_for test ! -e "$menu" || problem "the uninstaller left the Start-menu folder"
+"$wine" reg query "$uninstall_key" > /dev/null 2>&1 && problem "the uninstaller left $uninstall_key"
+"$wine" reg query 'HKCU\Software\tallyconf' > /dev/null 2>&1 && problem "the uninstaller left HKCU\\Software\\tallyconf"
+path_after=$("$wine" reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i ' Path ' || true)
+[ "$path_after" = "$path_before" ] || problem "PATH was \"$path_before\" and is \"$path_after\" after the uninstall"
+snapshot > after.txt
+left=$(comm -13 before.txt after.txt)
+expected=$(printf './users/%s/AppData/Roaming/tallyconf\n./users/%s/AppData/Roaming/tallyconf/tallyconf.ini' "$user" "$user")
+[ "$left" = "$expected" ] || problem "after the uninstall the prefix holds, besides what it held before:
+$left
+(only the user's tallyconf.ini should be left)"
+exit $fail
