@@ -8,6 +8,17 @@
 #include <QFile>
 #include <QSettings>
 
+// A file of this row's own, named so that any system takes the name (no ':' on Windows).
+static QString rowFile(const char *stem)
+{
+    QString name = QString::fromLatin1(stem) + QString::fromLatin1(QTest::currentDataTag());
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-'))
+            c = QLatin1Char('_');
+    }
+    return name + QStringLiteral(".ini");
+}
+
 class TestSettingsFile : public QObject
 {
     Q_OBJECT
@@ -70,7 +81,7 @@ void TestSettingsFile::qt5Text()
     if (value.isNull())
         return;
 
-    const QString path = QStringLiteral("%1.ini").arg(QString::fromLatin1(QTest::currentDataTag()));
+    const QString path = rowFile("");
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -123,7 +134,7 @@ void TestSettingsFile::syncedAsQt5WritesIt()
     QFETCH(QByteArray, before);
 
     // A fresh name for every row: QSettings keeps files it has read and trusts their size and time.
-    const QString path = QStringLiteral("synced-%1.ini").arg(QString::fromLatin1(QTest::currentDataTag()));
+    const QString path = rowFile("synced-");
     QFile::remove(path);
     if (!before.isEmpty()) {
         QFile file(path);
@@ -192,7 +203,7 @@ void TestSettingsFile::readAlikeOnBothBuilds()
     QFETCH(bool, asWritten);
     QFETCH(int, nonUtf8Line);
 
-    const QString path = QStringLiteral("read-%1.ini").arg(QString::fromLatin1(QTest::currentDataTag()));
+    const QString path = rowFile("read-");
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -232,7 +243,7 @@ void TestSettingsFile::oneValueChanged()
 
     const QByteArray changed = withIniValue(ini, QStringLiteral("EthMAC"), "00-1a-2c");
     QCOMPARE(changed, expected);
-    const QString path = QStringLiteral("changed-%1.ini").arg(QString::fromLatin1(QTest::currentDataTag()));
+    const QString path = rowFile("changed-");
     QVERIFY(saveIniBytes(path, changed));
     const SettingsFile file(path);
     QCOMPARE(file.bytes(), expected);
