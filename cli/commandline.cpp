@@ -26,6 +26,7 @@ const OptionInfo optionTable[] = {
     {"increment-mac", nullptr, nullptr, "write"},
     {"no-increment-mac", nullptr, nullptr, "write"},
     {"series", nullptr, nullptr, "write"},
+    {"lock-timeout", nullptr, "SECONDS", "write"},
     {"yes", nullptr, nullptr, "reset"},
     {"help", "h", nullptr, nullptr},
     {"version", "V", nullptr, nullptr},
@@ -200,6 +201,14 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     else if (parser.isSet(QStringLiteral("increment-mac")))
         invocation.macIncrement = Invocation::MacIncrement::On;
 
+    if (parser.isSet(QStringLiteral("lock-timeout"))) {
+        bool ok = false;
+        const QString text = parser.value(QStringLiteral("lock-timeout"));
+        invocation.lockTimeoutSeconds = text.toInt(&ok, 10);
+        if (!ok || invocation.lockTimeoutSeconds < 0 || invocation.lockTimeoutSeconds > ProfileLock::MaxTimeoutSeconds)
+            return fail(error, QStringLiteral("--lock-timeout expects whole seconds from 0 to %1, got \"%2\"")
+                                   .arg(ProfileLock::MaxTimeoutSeconds).arg(text));
+    }
     if (parser.isSet(QStringLiteral("journal")) && invocation.journal.isEmpty())
         return fail(error, QStringLiteral("--journal needs a file name"));
     if (parser.isSet(QStringLiteral("output")) && invocation.output.isEmpty())

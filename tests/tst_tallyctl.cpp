@@ -599,16 +599,25 @@ void TestTallyctl::nextMacInTheProfile_data()
                                              << QString() << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
     QTest::newRow("off in the profile") << off << QStringList() << QString()
                                         << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
-    QTest::newRow("MAC refused") << on << QStringList() << QStringLiteral("nak@69")
-                                 << QStringLiteral("00-1a-2b-3c-4d-ff") << 4 << QString();
+    // A MAC frame that went out is used up, whatever the unit answered: it may have stored it.
+    QTest::newRow("MAC refused: used up all the same") << on << QStringList() << QStringLiteral("nak@69")
+                                                       << QStringLiteral("00-1a-2b-3c-4e-00") << 4
+                                                       << QStringLiteral("tallyctl: MAC 00-1a-2b-3c-4d-ff (sent, not "
+                                                                         "confirmed) is used up: this unit may hold it, "
+                                                                         "so no other unit gets it");
+    QTest::newRow("a group before the MAC refused") << on << QStringList() << QStringLiteral("nak@65")
+                                                    << QStringLiteral("00-1a-2b-3c-4d-ff") << 4 << QString();
     QTest::newRow("MAC taken, a later group refused") << on << QStringList()
                                                       << QStringLiteral("result=02@67")
                                                       << QStringLiteral("00-1a-2b-3c-4e-00") << 4 << QString();
     QTest::newRow("verified") << on << QStringList{"--verify"} << QString()
                               << QStringLiteral("00-1a-2b-3c-4e-00") << 0 << QString();
-    QTest::newRow("confirmed but not held") << on << QStringList{"--verify"}
-                                            << QStringLiteral("forget@69")
-                                            << QStringLiteral("00-1a-2b-3c-4d-ff") << 5 << QString();
+    QTest::newRow("confirmed but not held: used up") << on << QStringList{"--verify"}
+                                                     << QStringLiteral("forget@69")
+                                                     << QStringLiteral("00-1a-2b-3c-4e-00") << 5
+                                                     << QStringLiteral("tallyctl: MAC 00-1a-2b-3c-4d-ff (confirmed, not "
+                                                                       "verified) is used up: this unit may hold it, so "
+                                                                       "no other unit gets it");
     QTest::newRow("held, another group not") << on << QStringList{"--verify"}
                                              << QStringLiteral("forget@61")
                                              << QStringLiteral("00-1a-2b-3c-4e-00") << 5 << QString();
@@ -626,8 +635,9 @@ void TestTallyctl::nextMacInTheProfile_data()
         << QStringList{"--series"} << QString() << QStringLiteral("00-1a-2b-3c-4e-00") << 0
         << QStringLiteral("tallyctl: the series ends here.");
 #ifdef Q_OS_LINUX
-    QTest::newRow("journal line not written: the series ends") << on
-        << QStringList{"--series", "--journal", "/dev/full"} << QString() << QStringLiteral("00-1a-2b-3c-4e-00")
+    // The address goes on record before the file moves past it: without its line it stays.
+    QTest::newRow("journal line not written: nothing reserved, the series ends") << on
+        << QStringList{"--series", "--journal", "/dev/full"} << QString() << QStringLiteral("00-1a-2b-3c-4d-ff")
         << 1 << QStringLiteral("tallyctl: the series ends here.");
 #endif
 }
@@ -662,7 +672,9 @@ void TestTallyctl::nextMacInTheProfile()
 void TestTallyctl::seriesGoesOnUntilEndOfInput()
 {
     writeFile(ProfileFile, profileWith(""));
-    // The second unit refuses its MAC: it is reported, and the third gets the same address.
+    // The first unit refuses its MAC: the address is used up all the same (the unit may have
+    // stored it), and the second gets the next one. The second refuses its cash-desk ID, which
+    // leaves its MAC its own.
     QVERIFY(sim.addFault(QStringLiteral("nak@69")));
     QProcess process;
     process.start(QStringLiteral(TALLYCTL_PATH),
@@ -681,35 +693,50 @@ void TestTallyctl::seriesGoesOnUntilEndOfInput()
 
     QCOMPARE(process.exitCode(), 4);
     QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
-             QStringLiteral("unit 1: failed (exit 4: Не удается записать MAC-адрес); MAC -; cash-desk ID -\n"
-                            "unit 2: failed (exit 4: Не удается записать ID ККМ); MAC 00-1a-2b-3c-4d-ff; cash-desk ID -\n"
-                            "unit 3: ok; MAC 00-1a-2b-3c-4e-00; cash-desk ID 0000000017\n"));
+             QStringLiteral("unit 1: failed (exit 4: Не удается записать MAC-адрес); "
+                            "MAC 00-1a-2b-3c-4d-ff (sent, not confirmed); cash-desk ID -\n"
+                            "unit 2: failed (exit 4: Не удается записать ID ККМ); "
+                            "MAC 00-1a-2b-3c-4e-00 (confirmed); cash-desk ID -\n"
+                            "unit 3: ok; MAC 00-1a-2b-3c-4e-01 (confirmed); cash-desk ID 0000000017\n"));
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(err.count(QStringLiteral("Connect the next unit and press Enter")), 3);
     QCOMPARE(QSettings(ProfileFile, QSettings::IniFormat).value(QStringLiteral("EthMAC")).toString(),
-             QStringLiteral("00-1a-2b-3c-4e-01"));
+             QStringLiteral("00-1a-2b-3c-4e-02"));
 
+    // A reservation line before each MAC frame, a line per unit after it.
     const QList<QByteArray> lines = fileBytes(QStringLiteral("journal.jsonl")).split('\n');
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 7);
     QCOMPARE(lines.last(), QByteArray());
     const QJsonObject first = QJsonDocument::fromJson(lines.at(0)).object();
     QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"))
                 .match(first.value(QStringLiteral("time")).toString()).hasMatch());
-    QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().size(), 8);
+    QCOMPARE(QJsonDocument::fromJson(lines.at(1)).object().size(), 10);
+    const QString profilePath = QFileInfo(ProfileFile).absoluteFilePath();
     const auto entry = [&lines](int i) {
         QJsonObject object = QJsonDocument::fromJson(lines.at(i)).object();
         object.remove(QStringLiteral("time"));
         return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
     };
-    QCOMPARE(entry(0), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
-                                      "\"command\":\"write\",\"exit\":4,\"groups\":[],\"mac\":null,"
-                                      "\"message\":\"Не удается записать MAC-адрес\"}"));
+    const auto reserved = [&profilePath](int unit, const char *mac) {
+        return QStringLiteral("{\"channel\":\"tcp:127.0.0.10:20107\",\"event\":\"reserved\",\"mac\":\"%1\","
+                              "\"profile\":\"%2\",\"unit\":%3}")
+            .arg(QLatin1String(mac), profilePath).arg(unit);
+    };
+    QCOMPARE(entry(0), reserved(1, "00-1a-2b-3c-4d-ff"));
     QCOMPARE(entry(1), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
+                                      "\"command\":\"write\",\"exit\":4,\"groups\":[],\"mac\":\"00-1a-2b-3c-4d-ff\","
+                                      "\"macConfirmed\":false,\"macVerified\":null,"
+                                      "\"message\":\"Не удается записать MAC-адрес\"}"));
+    QCOMPARE(entry(2), reserved(2, "00-1a-2b-3c-4e-00"));
+    QCOMPARE(entry(3), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
                                       "\"command\":\"write\",\"exit\":4,\"groups\":[\"mac\"],"
-                                      "\"mac\":\"00-1a-2b-3c-4d-ff\",\"message\":\"Не удается записать ID ККМ\"}"));
-    QCOMPARE(entry(2), QStringLiteral("{\"cashDeskId\":\"0000000017\",\"channel\":\"tcp:127.0.0.10:20107\","
+                                      "\"mac\":\"00-1a-2b-3c-4e-00\",\"macConfirmed\":true,\"macVerified\":null,"
+                                      "\"message\":\"Не удается записать ID ККМ\"}"));
+    QCOMPARE(entry(4), reserved(3, "00-1a-2b-3c-4e-01"));
+    QCOMPARE(entry(5), QStringLiteral("{\"cashDeskId\":\"0000000017\",\"channel\":\"tcp:127.0.0.10:20107\","
                                       "\"command\":\"write\",\"exit\":0,\"groups\":[\"mac\",\"cashdesk\"],"
-                                      "\"mac\":\"00-1a-2b-3c-4e-00\",\"message\":\"\"}"));
+                                      "\"mac\":\"00-1a-2b-3c-4e-01\",\"macConfirmed\":true,\"macVerified\":null,"
+                                      "\"message\":\"\"}"));
 }
 
 // Units on several ports at once share one journal: every line arrives whole.
