@@ -10,8 +10,9 @@ ProfileLock::ProfileLock(const QString &profilePath)
     lock.setStaleLockTime(StaleMs);
 }
 
-bool ProfileLock::acquire(int timeoutMs, const std::function<void(const QString &)> &waiting)
+bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)> &waiting)
 {
+    timeoutMs = waitMs;
     QElapsedTimer clock;
     clock.start();
     bool told = false;
@@ -19,10 +20,10 @@ bool ProfileLock::acquire(int timeoutMs, const std::function<void(const QString 
     for (;;) {
         if (lock.tryLock(0))
             return true;
-        waitedMs = int(clock.elapsed());
-        if (lock.error() != QLockFile::LockFailedError || waitedMs >= timeoutMs)
+        const qint64 waited = clock.elapsed();
+        if (lock.error() != QLockFile::LockFailedError || waited >= timeoutMs)
             return false;
-        if (!told && waitedMs >= NoticeMs && waiting) {
+        if (!told && waited >= NoticeMs && waiting) {
             told = true;
             bool elsewhere = false;
             const QString who = holder(&elsewhere);
@@ -46,7 +47,7 @@ QString ProfileLock::failure() const
     }
     bool elsewhere = false;
     const QString who = holder(&elsewhere);
-    QString text = QStringLiteral("%1 stayed held by %2 for %3 s").arg(lockPath, who).arg(waitedMs / 1000.0, 0, 'f', 1);
+    QString text = QStringLiteral("%1 is still held by %2 after %3 s").arg(lockPath, who).arg(timeoutMs / 1000);
     if (elsewhere)
         text += QStringLiteral(" (another computer's lock counts as left over after %1 minutes; if no "
                                "station runs there, delete the file)").arg(StaleMs / 60000);

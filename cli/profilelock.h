@@ -28,9 +28,9 @@ public:
 
     explicit ProfileLock(const QString &profilePath);
 
-    // Takes the lock within `timeoutMs` (0: one try). A station still waiting after NoticeMs
+    // Takes the lock within `waitMs` (0: one try). A station still waiting after NoticeMs
     // hears once through `waiting` who holds the lock. The lock goes with this object.
-    bool acquire(int timeoutMs, const std::function<void(const QString &notice)> &waiting);
+    bool acquire(int waitMs, const std::function<void(const QString &notice)> &waiting);
     // Why acquire() failed, in a sentence that names the holder.
     QString failure() const;
 
@@ -39,7 +39,7 @@ private:
 
     QString lockPath;
     QLockFile lock;
-    int waitedMs = 0;
+    int timeoutMs = 0;
 };
 
 #endif // PROFILELOCK_H

@@ -12,10 +12,15 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSysInfo>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 using namespace WindowTest;
 
@@ -96,6 +101,93 @@ QByteArray profileWith(const QByteArray &changes)
     return profile;
 }
 
+QString profileMac()
+{
+    return QSettings(ProfileFile, QSettings::IniFormat).value(QStringLiteral("EthMAC")).toString();
+}
+
+// The addresses of the MAC frames a unit got (02 07 69, six bytes, checksum), in order.
+QStringList macsSent(const QList<QByteArray> &frames)
+{
+    QStringList macs;
+    for (const QByteArray &frame : frames) {
+        if (frame.size() == 10 && frame.at(2) == '\x69')
+            macs << QString::fromLatin1(frame.mid(3, 6).toHex('-'));
+    }
+    return macs;
+}
+
+// The address `steps` after `mac`.
+QString macPlus(const QString &mac, int steps)
+{
+    const quint64 number = QString(mac).remove(QLatin1Char('-')).toULongLong(nullptr, 16) + quint64(steps);
+    return QString::fromLatin1(QByteArray::fromHex(QByteArray::number(number, 16).rightJustified(12, '0')).toHex('-'));
+}
+
+QList<QJsonObject> journalLines()
+{
+    QList<QJsonObject> lines;
+    for (const QByteArray &line : fileBytes(QStringLiteral("journal.jsonl")).split('\n')) {
+        if (!line.isEmpty())
+            lines << QJsonDocument::fromJson(line).object();
+    }
+    return lines;
+}
+
+QStringList reservedMacs(const QList<QJsonObject> &lines)
+{
+    QStringList macs;
+    for (const QJsonObject &line : lines) {
+        if (line.value(QStringLiteral("event")).toString() == QLatin1String("reserved"))
+            macs << line.value(QStringLiteral("mac")).toString();
+    }
+    return macs;
+}
+
+// What the engineer looks for, as the manual says: reserved addresses that no unit line
+// confirms, which a unit may hold although its run never finished.
+QStringList unconfirmedMacs(const QList<QJsonObject> &lines)
+{
+    QStringList macs = reservedMacs(lines);
+    for (const QJsonObject &line : lines) {
+        if (line.value(QStringLiteral("macConfirmed")).toBool())
+            macs.removeAll(line.value(QStringLiteral("mac")).toString());
+    }
+    return macs;
+}
+
+// A lock file as QLockFile writes one (pid, program, host, then the machine's and its boot's
+// ids, a line each), of this pid and, when `host` is given, of another computer.
+QByteArray lockFileOf(qint64 pid, const QByteArray &host)
+{
+    QLockFile genuine(QStringLiteral("genuine.lock"));
+    if (!genuine.tryLock(0))
+        return QByteArray();
+    QList<QByteArray> lines = fileBytes(QStringLiteral("genuine.lock")).split('\n');
+    genuine.unlock();
+    lines[0] = QByteArray::number(pid);
+    lines[1] = "tallyctl";
+    if (!host.isEmpty()) {
+        lines[2] = host;
+        for (int i = 3; i < lines.size(); ++i)
+            lines[i].fill('0');
+    }
+    return lines.join('\n');
+}
+
+// The pid of a process that has ended.
+qint64 deadPid()
+{
+    QProcess process;
+    process.start(QStringLiteral(TALLYCTL_PATH), {QStringLiteral("--version")});
+    const qint64 pid = process.waitForStarted(5000) ? process.processId() : 0;
+    process.waitForFinished(5000);
+    return pid;
+}
+
+const QString NotSent = QStringLiteral("tallyctl: the MAC was not sent; sent before it: timeouts, token, server, "
+                                       "gprs, ethernet");
+
 const char *windowSlot(const QString &group)
 {
     static const QHash<QString, const char *> slotNames = {
@@ -133,6 +225,12 @@ private slots:
     void nextMacInTheProfile();
     void seriesGoesOnUntilEndOfInput();
     void journalLinesStayWhole();
+    void stationsShareAProfile_data();
+    void stationsShareAProfile();
+    void profileLock_data();
+    void profileLock();
+    void cutOffMidWrite_data();
+    void cutOffMidWrite();
     void serialThroughPseudoTerminal();
 
 private:
@@ -148,6 +246,7 @@ void TestTallyctl::init()
 {
     sim.restart();
     QFile::remove(ProfileFile);
+    QFile::remove(ProfileFile + QStringLiteral(".lock"));
     QFile::remove(QStringLiteral("journal.jsonl"));
 }
 
@@ -398,6 +497,9 @@ void TestTallyctl::commands_data()
         << QString() << QStringLiteral("tallyctl: --verify does not go with read") << QStringList() << QByteArray();
     QTest::newRow("unknown group") << QStringList{"write", "p.ini", "--only", "token,dns"} + host << 1
         << QString() << QStringLiteral("tallyctl: unknown group \"dns\" for --only") << QStringList() << QByteArray();
+    QTest::newRow("lock wait not in seconds") << QStringList{"write", "p.ini", "--lock-timeout", "soon"} + host << 1
+        << QString() << QStringLiteral("tallyctl: --lock-timeout expects whole seconds from 0 to 86400, got \"soon\"")
+        << QStringList() << QByteArray();
     QTest::newRow("port out of range") << QStringList{"read", "--host", "127.0.0.10:70000"} << 1
         << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"127.0.0.10:70000\"")
         << QStringList() << QByteArray();
@@ -765,6 +867,227 @@ void TestTallyctl::journalLinesStayWhole()
     QCOMPARE(lines.size(), 6 * 20);
     for (const QByteArray &line : lines)
         QCOMPARE(QJsonDocument::fromJson(line).object().value(QStringLiteral("exit")).toInt(), 3);
+}
+
+void TestTallyctl::stationsShareAProfile_data()
+{
+    QTest::addColumn<int>("stations");
+    QTest::addColumn<int>("units");     // each
+
+    QTest::newRow("two stations") << 2 << 10;
+    QTest::newRow("four stations") << 4 << 10;
+}
+
+// Stations on several ports write a series each from one profile at the same time: every unit
+// gets an address of its own, the addresses follow one another from the profile's first, each
+// is on record in the journal, and the file ends one past the last.
+void TestTallyctl::stationsShareAProfile()
+{
+    QFETCH(int, stations);
+    QFETCH(int, units);
+    writeFile(ProfileFile, profileWith(""));
+    const QString first = QStringLiteral("00-1a-2b-3c-4d-ff");
+
+    std::vector<std::unique_ptr<SimulatorFixture>> unitsOnPorts;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < stations; ++i) {
+        const QString address = QStringLiteral("127.0.0.%1").arg(11 + i);
+        unitsOnPorts.emplace_back(new SimulatorFixture(address));
+        QVERIFY(unitsOnPorts.back()->isListening());
+        processes.emplace_back(new QProcess);
+        processes.back()->start(QStringLiteral(TALLYCTL_PATH),
+                                {"write", ProfileFile, "--host", address + QStringLiteral(":20107"), "--series",
+                                 "--increment-mac", "--journal", "journal.jsonl"});
+    }
+    for (const auto &process : processes) {
+        QVERIFY(process->waitForStarted(5000));
+        process->write(QByteArray(units - 1, '\n'));
+        process->closeWriteChannel();
+    }
+    for (const auto &process : processes) {
+        QVERIFY(process->waitForFinished(30000));
+        QCOMPARE(process->exitCode(), 0);
+    }
+
+    QStringList sent;
+    for (const auto &unit : unitsOnPorts) {
+        QCOMPARE(macsSent(unit->requests()).size(), units);
+        sent += macsSent(unit->requests());
+    }
+    QStringList expected;
+    for (int i = 0; i < stations * units; ++i)
+        expected << macPlus(first, i);
+    sent.sort();
+    QCOMPARE(sent, expected);
+    QCOMPARE(profileMac(), macPlus(first, stations * units));
+    const QList<QJsonObject> lines = journalLines();
+    QCOMPARE(lines.size(), 2 * stations * units);
+    QStringList reserved = reservedMacs(lines);
+    reserved.sort();
+    QCOMPARE(reserved, expected);
+    QCOMPARE(unconfirmedMacs(lines), QStringList());
+}
+
+void TestTallyctl::profileLock_data()
+{
+    QTest::addColumn<QString>("holder");        // of PROFILE.lock as tallyctl starts
+    QTest::addColumn<int>("lockTimeout");
+    QTest::addColumn<QStringList>("said");      // stderr; PID and HOST stand for this process's
+
+    QTest::newRow("left by a station that was killed") << "killed" << 1 << QStringList();
+    QTest::newRow("another computer's, older than 5 minutes") << "elsewhere, old" << 1 << QStringList();
+    QTest::newRow("another computer's, recent") << "elsewhere" << 1 << QStringList{
+        "tallyctl: tallyconf.ini.lock is still held by tallyctl (pid 4242) on other-station after 1 s (another "
+        "computer's lock counts as left over after 5 minutes; if no station runs there, delete the file)",
+        NotSent};
+    QTest::newRow("a live program here, named after 2 s") << "here" << 3 << QStringList{
+        "tallyctl: tallyconf.ini.lock is held by tst_tallyctl (pid PID) on HOST; waiting up to 3 s",
+        "tallyctl: tallyconf.ini.lock is still held by tst_tallyctl (pid PID) on HOST after 3 s", NotSent};
+}
+
+// A lock whose holder is gone is taken over; one that is held stops the write before its MAC
+// frame, the profile and the lock left as they were.
+void TestTallyctl::profileLock()
+{
+    QFETCH(QString, holder);
+    QFETCH(int, lockTimeout);
+    QFETCH(QStringList, said);
+    const QByteArray profile = profileWith("");
+    writeFile(ProfileFile, profile);
+    const QString lockPath = ProfileFile + QStringLiteral(".lock");
+    QLockFile held(lockPath);
+    QByteArray forged;
+    if (holder == QLatin1String("here")) {
+        QVERIFY(held.tryLock(0));
+    } else {
+        forged = holder == QLatin1String("killed") ? lockFileOf(deadPid(), QByteArray())
+                                                   : lockFileOf(4242, "other-station");
+        QVERIFY(!forged.isEmpty());
+        writeFile(lockPath, forged);
+        QFile lock(lockPath);
+        if (holder.endsWith(QLatin1String("old")))
+            QVERIFY(lock.open(QIODevice::ReadWrite)
+                    && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    }
+
+    const Run run = tallyctl({"write", ProfileFile, "--host", Host, "--increment-mac", "--lock-timeout",
+                              QString::number(lockTimeout)});
+    for (QString &line : said)
+        line.replace(QLatin1String("PID"), QString::number(QCoreApplication::applicationPid()))
+            .replace(QLatin1String("HOST"), QSysInfo::machineHostName());
+    QCOMPARE(run.err.isEmpty() ? QStringList() : run.err.trimmed().split(QLatin1Char('\n')), said);
+    const bool taken = said.isEmpty();
+    QCOMPARE(run.exitCode, taken ? 0 : 2);
+    QCOMPARE(macsSent(sim.requests()), taken ? QStringList{"00-1a-2b-3c-4d-ff"} : QStringList());
+    QCOMPARE(sim.requests().size(), taken ? 8 : 5);
+    QCOMPARE(fileBytes(ProfileFile), taken ? profileWith("EthMAC=00-1a-2b-3c-4e-00") : profile);
+    if (taken)
+        QVERIFY(!QFile::exists(lockPath));
+    else if (!forged.isEmpty())
+        QCOMPARE(fileBytes(lockPath), forged);
+    held.unlock();
+    QFile::remove(lockPath);
+}
+
+void TestTallyctl::cutOffMidWrite_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("trigger");           // the command whose frame reaching the unit is the
+                                                // moment; 0: the profile's lock appearing
+    QTest::addColumn<QString>("edit");          // the EthMAC another station stores then; empty: kill
+    QTest::addColumn<int>("exitCode");          // of the write, unless killed
+    QTest::addColumn<QString>("macAfter");      // EthMAC in the profile after it
+    QTest::addColumn<int>("laterExit");         // of a series of two units after it
+    QTest::addColumn<QStringList>("sent");      // the MACs the unit got over both, in order
+    QTest::addColumn<QString>("macEnd");        // EthMAC in the profile at the end
+    QTest::addColumn<QStringList>("unconfirmed");   // reserved in the journal, confirmed by no unit
+
+    const QByteArray on = profileWith("");
+    // Kept from the journal, the station dies holding the profile's lock, the address not yet
+    // stored: the next station takes the lock over and the address is still the next one's.
+    QTest::newRow("killed while it takes the MAC (the journal's lock held)")
+        << on << QString() << 0 << QString() << 0 << "00-1a-2b-3c-4d-ff" << 0
+        << QStringList{"00-1a-2b-3c-4d-ff", "00-1a-2b-3c-4e-00"} << "00-1a-2b-3c-4e-01" << QStringList();
+    QTest::newRow("killed waiting for the MAC's answer") << on << "silent@69" << 0x69 << QString() << 0
+        << "00-1a-2b-3c-4e-00" << 0 << QStringList{"00-1a-2b-3c-4d-ff", "00-1a-2b-3c-4e-00", "00-1a-2b-3c-4e-01"}
+        << "00-1a-2b-3c-4e-02" << QStringList{"00-1a-2b-3c-4d-ff"};
+    // The address is the file's when the MAC frame is due, not the one loaded at the start.
+    QTest::newRow("another station moved EthMAC on meanwhile") << on << "delay=500@65" << 0x65
+        << "00-1a-2b-3c-4e-10" << 0 << "00-1a-2b-3c-4e-11" << 0
+        << QStringList{"00-1a-2b-3c-4e-10", "00-1a-2b-3c-4e-11", "00-1a-2b-3c-4e-12"} << "00-1a-2b-3c-4e-13"
+        << QStringList();
+    QTest::newRow("another station went past LastMAC meanwhile") << profileWith("LastMAC=00-1a-2b-3c-4e-05")
+        << "delay=500@65" << 0x65 << "00-1a-2b-3c-4e-06" << 2 << "00-1a-2b-3c-4e-06" << 2 << QStringList()
+        << "00-1a-2b-3c-4e-06" << QStringList();
+}
+
+// A write cut off anywhere (killed, or the profile changed under it) never leads a second unit
+// to an address a unit got, and what may have reached a unit unconfirmed is in the journal.
+void TestTallyctl::cutOffMidWrite()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QString, fault);
+    QFETCH(int, trigger);
+    QFETCH(QString, edit);
+    QFETCH(int, exitCode);
+    QFETCH(QString, macAfter);
+    QFETCH(int, laterExit);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, macEnd);
+    QFETCH(QStringList, unconfirmed);
+    writeFile(ProfileFile, profile);
+    if (!fault.isEmpty())
+        QVERIFY(sim.addFault(fault));
+    const QString lockPath = ProfileFile + QStringLiteral(".lock");
+    QLockFile journalLock(QStringLiteral("journal.jsonl.lock"));
+    if (trigger == 0)
+        QVERIFY(journalLock.tryLock(0));
+
+    QProcess process;
+    process.start(QStringLiteral(TALLYCTL_PATH),
+                  {"write", ProfileFile, "--host", Host, "--increment-mac", "--journal", "journal.jsonl"});
+    QVERIFY(process.waitForStarted(5000));
+    process.closeWriteChannel();
+    const auto reached = [&] {
+        if (trigger == 0)
+            return QFile::exists(lockPath);
+        for (const QByteArray &frame : sim.requests()) {
+            if (frame.size() > 2 && uchar(frame.at(2)) == trigger)
+                return true;
+        }
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!reached() && clock.elapsed() < 5000)
+        QThread::msleep(2);
+    QVERIFY(reached());
+    if (edit.isEmpty())
+        process.kill();
+    else
+        writeFile(ProfileFile, QByteArray(profile).replace("EthMAC=00-1a-2b-3c-4d-ff", "EthMAC=" + edit.toLatin1()));
+    QVERIFY(process.waitForFinished(5000));
+    if (edit.isEmpty())
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    else
+        QCOMPARE(process.exitCode(), exitCode);
+    journalLock.unlock();
+    QCOMPARE(profileMac(), macAfter);
+    // Only the station that died while taking the address leaves its lock behind.
+    QCOMPARE(QFile::exists(lockPath), trigger == 0);
+
+    sim.clearFaults();
+    const Run later = tallyctl({"write", ProfileFile, "--host", Host, "--increment-mac", "--series", "--journal",
+                                "journal.jsonl"}, "\n");
+    QCOMPARE(later.exitCode, laterExit);
+    QCOMPARE(macsSent(sim.requests()), sent);
+    QCOMPARE(profileMac(), macEnd);
+    QVERIFY(!QFile::exists(lockPath));
+    const QList<QJsonObject> lines = journalLines();
+    for (const QString &mac : sent)
+        QVERIFY2(reservedMacs(lines).contains(mac), qPrintable(mac));
+    QCOMPARE(unconfirmedMacs(lines), unconfirmed);
 }
 
 void TestTallyctl::serialThroughPseudoTerminal()
