@@ -78,9 +78,14 @@ StationsRun::Result StationsRun::run(int stations, int units, int baud) const
         processes.emplace_back(new QProcess);
         processes.back()->start(tallyctl, {QStringLiteral("--host"), unitHost(i), QStringLiteral("write"), profilePath,
                                            QStringLiteral("--series"), QStringLiteral("--increment-mac")});
-        // The engineer's Enter between two units, all typed ahead.
-        processes.back()->write(QByteArray(units - 1, '\n'));
-        processes.back()->closeWriteChannel();
+        // The engineer's Enter between two units, all typed ahead. Handed over now: without an
+        // event loop a QProcess only writes while it is waited for, and the stations would then
+        // start one after another's end.
+        QProcess &process = *processes.back();
+        process.waitForStarted();
+        process.write(QByteArray(units - 1, '\n'));
+        process.waitForBytesWritten();
+        process.closeWriteChannel();
     }
     // Every station is waited for; the first one's failure is the one told.
     for (int i = 0; i < stations; ++i) {

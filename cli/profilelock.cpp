@@ -1,7 +1,7 @@
 #include "profilelock.h"
 
 #include <QElapsedTimer>
-#include <QSysInfo>
+#include <QHostInfo>
 #include <QThread>
 
 ProfileLock::ProfileLock(const QString &profilePath)
@@ -61,7 +61,7 @@ QString ProfileLock::holder(bool *elsewhere) const
     QString program;
     if (!lock.getLockInfo(&pid, &host, &program))
         return QStringLiteral("another program");
-    *elsewhere = !host.isEmpty() && host != QSysInfo::machineHostName();
+    *elsewhere = !host.isEmpty() && host != QHostInfo::localHostName();
     return QStringLiteral("%1 (pid %2) on %3").arg(program.isEmpty() ? QStringLiteral("a program") : program)
         .arg(pid)
         .arg(host.isEmpty() ? QStringLiteral("an unnamed host") : host);

@@ -1,9 +1,9 @@
 #include "tallyctl.h"
 
 #include "console.h"
-#include "profilelock.h"
 #include "hextext.h"
 #include "profilecheck.h"
+#include "profilelock.h"
 #include "settingsfile.h"
 #include "unitsession.h"
 #include "valuerules.h"
