@@ -74,6 +74,15 @@ QString journalTime()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
+// Why a unit's MAC did not go out, and what the unit got before it.
+QString notSentMessage(const QString &why, const QStringList &sentGroups)
+{
+    return why + QStringLiteral("\ntallyctl: ")
+        + (sentGroups.isEmpty() ? QStringLiteral("nothing was sent")
+                                : QStringLiteral("the MAC was not sent; sent before it: ")
+                                      + sentGroups.join(QStringLiteral(", ")));
+}
+
 QJsonValue textOrNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
@@ -400,6 +409,14 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
     if (writesMac && macPlaceIn(settings, profile.value(macKey), incrementMac, rejection) == MacPlace::Outside)
         return rejected(rejection);
     Profile sent = sentValues(records, invocation.groups);
+    // A lock held by another station for longer than a handout is waited out before this unit
+    // hears anything, so that a line which has stopped costs it no half-written settings. The
+    // address itself is still taken under the lock right before its frame.
+    if (incrementMac) {
+        ProfileLock lock(path);
+        if (!takeProfileLock(lock, outcome))
+            return outcome;
+    }
     if (!openChannel(outcome))
         return outcome;
 
@@ -438,23 +455,29 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
     return outcome;
 }
 
+bool Tallyctl::takeProfileLock(ProfileLock &lock, Outcome &outcome)
+{
+    if (lock.acquire(invocation.lockTimeoutSeconds * 1000, [](const QString &notice) {
+            Console::err(QStringLiteral("tallyctl: ") + notice + QLatin1Char('\n'));
+        }))
+        return true;
+    outcome.exitCode = ExitProfile;
+    outcome.message = notSentMessage(QStringLiteral("tallyctl: ") + lock.failure(), outcome.groups);
+    return false;
+}
+
 bool Tallyctl::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
 {
     const QString &path = invocation.argument;
     const auto refuse = [&outcome](int exitCode, const QString &why) {
         outcome.exitCode = exitCode;
-        outcome.message = why + QStringLiteral("\ntallyctl: ")
-            + (outcome.groups.isEmpty() ? QStringLiteral("nothing was sent")
-                                        : QStringLiteral("the MAC was not sent; sent before it: ")
-                                              + outcome.groups.join(QStringLiteral(", ")));
+        outcome.message = notSentMessage(why, outcome.groups);
         return false;
     };
 
     ProfileLock lock(path);
-    if (!lock.acquire(invocation.lockTimeoutSeconds * 1000, [](const QString &notice) {
-            Console::err(QStringLiteral("tallyctl: ") + notice + QLatin1Char('\n'));
-        }))
-        return refuse(ExitProfile, QStringLiteral("tallyctl: ") + lock.failure());
+    if (!takeProfileLock(lock, outcome))
+        return false;
 
     // The same checks as before the channel opened, on the file as it is now.
     const SettingsFile file(path);

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+class ProfileLock;
+
 // One run of the command-line configurator: the command asked for, against one unit (or, with
 // write --series, one unit after another), each unit's outcome reported on stdout/stderr and
 // in the journal. The link is opened per unit and closed whatever happens.
@@ -60,6 +62,8 @@ private:
     // Takes the MAC for the unit from the profile as it is now, right before its frame goes
     // out: under the profile's lock the file's EthMAC is checked again, put on record in the
     // journal and the next address stored. False, with the unit failed, when it cannot be.
+    // Waits for PROFILE.lock as --lock-timeout allows; on failure `outcome` says why.
+    bool takeProfileLock(ProfileLock &lock, Outcome &outcome);
     bool reserveMac(int unit, WriteRecords &records, Outcome &outcome);
     void verifyUnit(const Profile &sent, Outcome &outcome);
     bool openChannel(Outcome &outcome);
