@@ -8,6 +8,7 @@
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "startuprun.h"
+#include "stationsrun.h"
 #include "unitprocess.h"
 #include "windowrunner.h"
 
@@ -30,6 +31,9 @@ const QString RelayHost = QStringLiteral("127.0.0.21");
 constexpr int PacedBaud = 9600;
 // About as long as a paced write-all: what lies between two starts of tallyctl in the paced rows.
 constexpr int IdleBeforeStartMs = 200;
+// Stations of a line sharing one profile: how many at once, and the units of each one's series.
+const QList<int> StationCounts = {1, 2, 4};
+constexpr int UnitsPerStation = 10;
 
 QTextStream &out()
 {
@@ -195,12 +199,16 @@ int main(int argc, char *argv[])
         QStringLiteral("The tallyconf-startup-probe program."), QStringLiteral("PATH"), QStringLiteral(TALLY_PROBE_PATH));
     const QCommandLineOption tallyctlOption(QStringLiteral("tallyctl"),
         QStringLiteral("The tallyctl program."), QStringLiteral("PATH"), QStringLiteral(TALLY_TALLYCTL_PATH));
-    parser.addOptions({runsOption, pacedOption, startupOption, simulatorOption, probeOption, tallyctlOption});
+    const QCommandLineOption stationOption(QStringLiteral("station-runs"),
+        QStringLiteral("Runs of each number of stations sharing a profile (default 3)."), QStringLiteral("N"), QStringLiteral("3"));
+    parser.addOptions({runsOption, pacedOption, startupOption, stationOption, simulatorOption, probeOption,
+                       tallyctlOption});
     parser.process(app);
 
     const int instantRuns = qMax(1, parser.value(runsOption).toInt());
     const int pacedRuns = qMax(1, parser.value(pacedOption).toInt());
     const int startupRuns = qMax(1, parser.value(startupOption).toInt());
+    const int stationRuns = qMax(1, parser.value(stationOption).toInt());
     const QString simulator = parser.value(simulatorOption);
     const QString probe = parser.value(probeOption);
     const QString tallyctl = parser.value(tallyctlOption);
@@ -268,6 +276,21 @@ int main(int argc, char *argv[])
     const PacedResult pacedCliRead = measurePaced(cli, Operation::ReadAll, pacedRuns, log, relay);
     const PacedResult pacedCliWrite = measurePaced(cli, Operation::WriteAll, pacedRuns, log, relay);
     unit.stop();
+
+    // Stations on one profile, each with its own paced unit; taken in turns so that other work
+    // on the machine weighs on every count alike.
+    QVector<Series> stationSeries(StationCounts.size());
+    {
+        QFile profileFile(workDir.filePath(QStringLiteral("profile.ini")));
+        const QByteArray profile = profileFile.open(QIODevice::ReadOnly) ? profileFile.readAll() : QByteArray();
+        const StationsRun stations(tallyctl, simulator, workDir.path(), profile);
+        for (int round = 0; round < stationRuns; ++round) {
+            for (int i = 0; i < StationCounts.size(); ++i) {
+                const StationsRun::Result result = stations.run(StationCounts.at(i), UnitsPerStation, PacedBaud);
+                stationSeries[i].add({result.ok, result.error, result.wallMs / UnitsPerStation});
+            }
+        }
+    }
 
     // tallyctl --version once more, each start after a pause like the paced runs leave between
     // two: with the caches gone cold a start costs more than back to back.
@@ -337,6 +360,23 @@ int main(int argc, char *argv[])
     pacedRow("write-all", pacedWrite, 1.02);
     pacedRow("tallyctl read, whole process", pacedCliRead, 1.03);
     pacedRow("tallyctl write PROFILE, whole process", pacedCliWrite, 1.03);
+
+    const double onePerUnit = BenchMath::summarize(stationSeries.first().ms).median;
+    for (int i = 0; i < StationCounts.size(); ++i) {
+        const int count = StationCounts.at(i);
+        const BenchMath::Summary perUnit = BenchMath::summarize(stationSeries.at(i).ms);
+        const double ratio = onePerUnit > 0 ? perUnit.median / onePerUnit : 0;
+        out() << "| " << count << (count == 1 ? " station" : " stations at once") << " on one profile, each tallyctl "
+              << "write --series --increment-mac of " << UnitsPerStation << " units, " << PacedBaud << " baud 8N1 | "
+              << perUnit.count << " | wall time per unit median " << number(perUnit.median) << " ms (max "
+              << number(perUnit.max) << "); ratio to one station " << number(ratio, 3)
+              << stationSeries.at(i).failureNote() << " | "
+              << (count == StationCounts.last()
+                      ? target(perUnit.count > 0 && ratio <= 1.10, QStringLiteral("ratio at most 1.10"))
+                      : QStringLiteral("-"))
+              << " |\n";
+        allRan = allRan && stationSeries.at(i).failures == 0;
+    }
 
     const BenchMath::Summary painted = BenchMath::summarize(toPainted);
     const BenchMath::Summary rss = BenchMath::summarize(peakRss);

@@ -5,10 +5,12 @@
 #include "simulatorfixture.h"
 #include "testbytes.h"
 #include "startuprun.h"
+#include "stationsrun.h"
 #include "testmain.h"
 #include "unitprocess.h"
 #include "windowrunner.h"
 
+#include <QFile>
 #include <QTcpSocket>
 
 #include <memory>
@@ -78,6 +80,9 @@ private slots:
     void bareClientReplay();
 
     void unitProcessStartsAndReportsWhyNot();
+
+    void stationsRunJudgesEveryUnit_data();
+    void stationsRunJudgesEveryUnit();
 };
 
 void TestBenchSupport::summary_data()
@@ -401,6 +406,42 @@ void TestBenchSupport::unitProcessStartsAndReportsWhyNot()
     first.stop();
     client.connectToHost(ProcessHost, Port);
     QVERIFY(!client.waitForConnected(1000));
+}
+
+void TestBenchSupport::stationsRunJudgesEveryUnit_data()
+{
+    QTest::addColumn<QByteArray>("mac");        // EthMAC the profile starts from
+    QTest::addColumn<QString>("error");         // the start of it; empty: the run counts
+
+    QTest::newRow("every unit an address of its own") << QByteArray("00-1a-2b-3c-4d-fe") << QString();
+    QTest::newRow("a series that cannot start") << QByteArray("00-1a-2b-ff-ff-ff")
+                                                << QStringLiteral("station 0 exited with 2: EthMAC:");
+}
+
+// Two stations of three units each on one profile, unpaced: a run counts only when all six
+// units are written with six addresses.
+void TestBenchSupport::stationsRunJudgesEveryUnit()
+{
+    QFETCH(QByteArray, mac);
+    QFETCH(QString, error);
+    QByteArray profile;
+    {
+        SimulatorFixture unit(UnitHost);
+        QVERIFY(unit.isListening());
+        CliRunner cli(QStringLiteral(TALLY_TALLYCTL_PATH), QStringLiteral("profile.ini"));
+        cli.connectTo(UnitHost);
+        const RunOutcome stored = cli.storeProfile();
+        QVERIFY2(stored.ok, qPrintable(stored.error));
+        QFile file(QStringLiteral("profile.ini"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        profile = file.readAll().replace("EthMAC=00-1a-2b-3c-4d-5e", "EthMAC=" + mac);
+    }
+    const StationsRun stations(QStringLiteral(TALLY_TALLYCTL_PATH), QStringLiteral(TALLY_SIMULATOR_PATH),
+                               QDir::currentPath(), profile);
+    const StationsRun::Result result = stations.run(2, 3, 0);
+    QVERIFY2(result.error.startsWith(error), qPrintable(result.error));
+    QCOMPARE(result.ok, error.isEmpty());
+    QVERIFY(result.wallMs > 0);
 }
 
 TALLY_TEST_MAIN(TestBenchSupport)

@@ -26,6 +26,7 @@ const OptionInfo optionTable[] = {
     {"increment-mac", nullptr, nullptr, "write"},
     {"no-increment-mac", nullptr, nullptr, "write"},
     {"series", nullptr, nullptr, "write"},
+    {"lock-timeout", nullptr, "SECONDS", "write"},
     {"yes", nullptr, nullptr, "reset"},
     {"help", "h", nullptr, nullptr},
     {"version", "V", nullptr, nullptr},
@@ -200,6 +201,14 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     else if (parser.isSet(QStringLiteral("increment-mac")))
         invocation.macIncrement = Invocation::MacIncrement::On;
 
+    if (parser.isSet(QStringLiteral("lock-timeout"))) {
+        bool ok = false;
+        const QString text = parser.value(QStringLiteral("lock-timeout"));
+        invocation.lockTimeoutSeconds = text.toInt(&ok, 10);
+        if (!ok || invocation.lockTimeoutSeconds < 0 || invocation.lockTimeoutSeconds > ProfileLock::MaxTimeoutSeconds)
+            return fail(error, QStringLiteral("--lock-timeout expects whole seconds from 0 to %1, got \"%2\"")
+                                   .arg(ProfileLock::MaxTimeoutSeconds).arg(text));
+    }
     if (parser.isSet(QStringLiteral("journal")) && invocation.journal.isEmpty())
         return fail(error, QStringLiteral("--journal needs a file name"));
     if (parser.isSet(QStringLiteral("output")) && invocation.output.isEmpty())
@@ -254,7 +263,8 @@ QString helpText()
         "  list-ports                  the serial ports of this machine, one per line\n"
         "  read [-o FILE]              read the unit's settings as KEY=value lines, or into FILE\n"
         "  write PROFILE [--only GROUPS] [--verify] [--increment-mac | --no-increment-mac]\n"
-        "        [--series]            check PROFILE (an INI file like tallyconf.ini) and write it\n"
+        "        [--series] [--lock-timeout SECONDS]\n"
+        "                              check PROFILE (an INI file like tallyconf.ini) and write it\n"
         "  test unit|modem|server|signal\n"
         "                              the unit's status, the modem's status, the server\n"
         "                              response time, the signal level\n"
@@ -269,11 +279,14 @@ QString helpText()
         "  --only GROUPS               comma-separated, from: timeouts, token, server, gprs,\n"
         "                              ethernet, mac, priority, cashdesk (sent in that order)\n"
         "  --verify                    read the written groups back and compare them key by key\n"
-        "  --increment-mac             after the unit took the MAC, store the next one as EthMAC\n"
-        "                              in PROFILE (default: the profile's IncrementMac)\n"
+        "  --increment-mac             take the MAC from PROFILE's EthMAC right before it is sent\n"
+        "                              and store the next one there; a MAC sent is used up,\n"
+        "                              confirmed or not (default: the profile's IncrementMac)\n"
         "  --no-increment-mac          never change PROFILE\n"
         "  --series                    one unit after another: a summary line per unit, then\n"
         "                              Enter for the next; end of input ends the series\n"
+        "  --lock-timeout SECONDS      wait at most this long for another station's lock on\n"
+        "                              PROFILE before the MAC is taken (default 30)\n"
         "\n"
         "Other options:\n"
         "  -o, --output FILE           read: store the values in FILE (INI), other keys kept\n"
@@ -282,7 +295,10 @@ QString helpText()
         "  --trace                     every frame and acknowledgement on stderr, in hex, with\n"
         "                              milliseconds since start, and every wait that runs out\n"
         "  --journal FILE              append a JSON line per unit: time, channel, command,\n"
-        "                              exit, message, groups, mac, cashDeskId\n"
+        "                              exit, message, groups, mac, cashDeskId (write: also\n"
+        "                              macConfirmed, macVerified), and for each MAC taken from\n"
+        "                              PROFILE a line before it is sent: event \"reserved\", time,\n"
+        "                              channel, profile, unit, mac\n"
         "  -h, --help                  this text\n"
         "  -V, --version               the version\n"
         "\n"
@@ -290,8 +306,8 @@ QString helpText()
         "  0  success\n"
         "  1  usage error (unknown command or option, no channel, reset without --yes, a\n"
         "     journal that cannot be written)\n"
-        "  2  a value in the profile is rejected, or the profile cannot be read or updated;\n"
-        "     nothing was sent\n"
+        "  2  a value in the profile is rejected, or the profile cannot be read, locked or\n"
+        "     updated; nothing was sent (found as the MAC is taken: the groups before it were)\n"
         "  3  the channel cannot be opened\n"
         "  4  the unit refused or did not answer; groups before the named one stay written\n"
         "  5  --verify found a difference between what was sent and what the unit holds\n"

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "hextext.h"
 #include "profilecheck.h"
+#include "profilelock.h"
 #include "settingsfile.h"
 #include "unitsession.h"
 #include "valuerules.h"
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLockFile>
 #include <QSerialPortInfo>
 #include <QSettings>
 
@@ -62,24 +62,25 @@ bool carriesUnitValues(const Profile &values, bool asLines, Rejection &rejection
     return true;
 }
 
-// The end of MAC handouts, with the profile's lock held: reads the EthMAC the profile holds now
-// into `held` and stores the address after it, that line alone changed. A profile that holds
-// another address than `expected` by now (edited, or moved on by another station) is left as
-// it is. A handout before the unit is written is this with a null `expected`.
-enum class MacHandout { Stored, Changed, Failed };
-
-MacHandout handOutMac(const QString &path, const QString &expected, QString &held, QString &next)
+// Where the profile's EthMAC (`mac`) stands in the range of a series by its LastMAC.
+MacPlace macPlaceIn(const QSettings &settings, const QString &mac, bool movesOn, Rejection &rejection)
 {
-    const SettingsFile file(path);
-    if (!file.isReadable())
-        return MacHandout::Failed;
-    held = file.settings().value(macKey).toString();
-    if (!expected.isNull() && held != expected)
-        return MacHandout::Changed;
-    if (!nextMac(held, next))
-        return MacHandout::Failed;
-    return saveIniBytes(path, withIniValue(file.bytes(), macKey, iniValueText(next))) ? MacHandout::Stored
-                                                                                      : MacHandout::Failed;
+    return macPlace(mac, movesOn, settings.contains(lastMacKey), settings.value(lastMacKey).toString(),
+                    rejection);
+}
+
+QString journalTime()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+// Why a unit's MAC did not go out, and what the unit got before it.
+QString notSentMessage(const QString &why, const QStringList &sentGroups)
+{
+    return why + QStringLiteral("\ntallyctl: ")
+        + (sentGroups.isEmpty() ? QStringLiteral("nothing was sent")
+                                : QStringLiteral("the MAC was not sent; sent before it: ")
+                                      + sentGroups.join(QStringLiteral(", ")));
 }
 
 QJsonValue textOrNull(const QString &text)
@@ -107,7 +108,22 @@ QJsonObject Tallyctl::Outcome::toJson() const
     object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(groups));
     object.insert(QStringLiteral("mac"), textOrNull(mac));
     object.insert(QStringLiteral("cashDeskId"), textOrNull(cashDeskId));
+    if (isWrite) {
+        const bool sent = !mac.isEmpty();
+        object.insert(QStringLiteral("macConfirmed"), sent ? QJsonValue(macConfirmed) : QJsonValue());
+        object.insert(QStringLiteral("macVerified"),
+                      sent && macVerifying ? QJsonValue(macVerified) : QJsonValue());
+    }
     return object;
+}
+
+QString Tallyctl::Outcome::macState() const
+{
+    if (!macConfirmed)
+        return QStringLiteral("sent, not confirmed");
+    if (!macVerifying)
+        return QStringLiteral("confirmed");
+    return macVerified ? QStringLiteral("confirmed, verified") : QStringLiteral("confirmed, not verified");
 }
 
 Tallyctl::Tallyctl(const Invocation &invocation, const QElapsedTimer &clock)
@@ -198,11 +214,14 @@ void Tallyctl::recordUnit(Outcome &outcome)
     if (!journal.isEnabled())
         return;
     QJsonObject entry = outcome.toJson();
-    entry.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    entry.insert(QStringLiteral("time"), journalTime());
     entry.insert(QStringLiteral("channel"), invocation.channelName());
     entry.insert(QStringLiteral("command"), invocation.command);
     QString error;
     if (journal.append(entry, error))
+        return;
+    // A journal that failed the unit already is named once.
+    if (outcome.journalFailed)
         return;
     outcome.journalFailed = true;
     const QString line = QStringLiteral("tallyctl: ") + error;
@@ -221,6 +240,10 @@ int Tallyctl::reportUnit(const Outcome &outcome)
         if (!outcome.cause.isEmpty())
             Console::err(QStringLiteral("tallyctl: ") + outcome.cause + QLatin1Char('\n'));
     }
+    // The address is nobody else's now, and the engineer needs to know which unit may hold it.
+    if (outcome.macReserved && (!outcome.macConfirmed || (outcome.macVerifying && !outcome.macVerified)))
+        Console::err(QStringLiteral("tallyctl: MAC %1 (%2) is used up: this unit may hold it, so no "
+                                    "other unit gets it\n").arg(outcome.mac, outcome.macState()));
     if (outcome.rangeUsedUp)
         Console::err(QStringLiteral("tallyctl: %1 was LastMAC, the last address of the profile's range: "
                                     "the range is used up\n").arg(outcome.mac));
@@ -285,7 +308,7 @@ int Tallyctl::read()
 int Tallyctl::write()
 {
     if (!invocation.series) {
-        Outcome outcome = writeUnit();
+        Outcome outcome = writeUnit(0);
         recordUnit(outcome);
         if (outcome.exitCode == ExitOk && !invocation.json)
             Console::out(writeDoneMessage() + QLatin1Char('\n'));
@@ -295,16 +318,16 @@ int Tallyctl::write()
     }
 
     // The production line: the engineer connects a unit, presses Enter, and so on until the end
-    // of input. A failed unit keeps its MAC for the next one.
+    // of input. A unit that failed before its MAC frame went out leaves the address to the next.
     int firstFailure = ExitOk;
     for (int unit = 1;; ++unit) {
-        Outcome outcome = writeUnit();
+        Outcome outcome = writeUnit(unit);
         recordUnit(outcome);
         printSummary(unit, outcome);
         const int exitCode = reportUnit(outcome);
         if (firstFailure == ExitOk)
             firstFailure = exitCode;
-        // A MAC that cannot be moved on would go to the next unit twice.
+        // A profile that cannot take the next MAC would stop every unit after this one too.
         if (outcome.macNotStored)
             break;
         // Without its journal line a unit's MAC is not on record; after LastMAC there is none.
@@ -335,14 +358,18 @@ void Tallyctl::printSummary(int unit, const Outcome &outcome)
               .arg(outcome.exitCode)
               .arg(outcome.message.split(QLatin1Char('\n')).join(QStringLiteral(", ")));
     const auto shown = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    const QString mac = outcome.mac.isEmpty() ? QStringLiteral("-")
+                                              : QStringLiteral("%1 (%2)").arg(outcome.mac, outcome.macState());
     Console::out(QStringLiteral("unit %1: %2; MAC %3; cash-desk ID %4\n")
                      .arg(unit)
-                     .arg(result, shown(outcome.mac), shown(outcome.cashDeskId)));
+                     .arg(result, mac, shown(outcome.cashDeskId)));
 }
 
-Tallyctl::Outcome Tallyctl::writeUnit()
+Tallyctl::Outcome Tallyctl::writeUnit(int unit)
 {
     Outcome outcome;
+    outcome.isWrite = true;
+    outcome.macVerifying = invocation.verify;
     const QString &path = invocation.argument;
     const auto rejected = [&outcome](const Rejection &rejection) {
         outcome.exitCode = ExitProfile;
@@ -368,55 +395,132 @@ Tallyctl::Outcome Tallyctl::writeUnit()
     if (!checkProfileFile(file, needed, optional, rejection))
         return rejected(rejection);
     const Profile profile = Profile::load(settings);
-    const bool incrementMac = invocation.macIncrement == Invocation::MacIncrement::On
-        || (invocation.macIncrement == Invocation::MacIncrement::AsProfile
-            && settings.value(incrementMacKey, false).toBool());
+    const bool incrementMac = writesMac
+        && (invocation.macIncrement == Invocation::MacIncrement::On
+            || (invocation.macIncrement == Invocation::MacIncrement::AsProfile
+                && settings.value(incrementMacKey, false).toBool()));
 
     // Every value is checked before the channel is opened: a bad one leaves the unit untouched.
+    // With the MAC moving on this is a first look at it; the address itself is taken from the
+    // file when its frame is about to go, since another station may have moved it on meanwhile.
     WriteRecords records;
     if (!encodeGroups(profile, invocation.groups, records, rejection))
         return rejected(rejection);
-    bool lastOfRange = false;
-    if (writesMac) {
-        const MacPlace place = macPlace(profile.value(macKey), incrementMac, settings.contains(lastMacKey),
-                                        settings.value(lastMacKey).toString(), rejection);
-        if (place == MacPlace::Outside)
-            return rejected(rejection);
-        lastOfRange = place == MacPlace::Last;
+    if (writesMac && macPlaceIn(settings, profile.value(macKey), incrementMac, rejection) == MacPlace::Outside)
+        return rejected(rejection);
+    Profile sent = sentValues(records, invocation.groups);
+    // A lock held by another station for longer than a handout is waited out before this unit
+    // hears anything, so that a line which has stopped costs it no half-written settings. The
+    // address itself is still taken under the lock right before its frame.
+    if (incrementMac) {
+        ProfileLock lock(path);
+        if (!takeProfileLock(lock, outcome))
+            return outcome;
     }
-    const Profile sent = sentValues(records, invocation.groups);
     if (!openChannel(outcome))
         return outcome;
 
-    bool macConfirmed = false;
-    const QString failure = sendGroups(link, invocation.groups, records, [&](WriteGroup group) {
-        outcome.groups << writeGroupName(group);
-        if (group == WriteGroup::Mac) {
-            macConfirmed = true;
+    bool refused = false;
+    const QString failure = sendGroups(
+        link, invocation.groups, records,
+        [&](WriteGroup group) {
+            outcome.groups << writeGroupName(group);
+            if (group == WriteGroup::Mac)
+                outcome.macConfirmed = true;
+            else if (group == WriteGroup::CashDeskId)
+                outcome.cashDeskId = sent.value(cashDeskIdKey);
+        },
+        [&](WriteGroup group, WriteRecords &toSend) {
+            if (group != WriteGroup::Mac)
+                return QString();
+            if (incrementMac && !reserveMac(unit, toSend, outcome)) {
+                refused = true;
+                return outcome.message;
+            }
+            // From here on the address is this unit's, whatever becomes of the frame.
+            sent.setValue(macKey, sentValues(toSend, {WriteGroup::Mac}).value(macKey));
             outcome.mac = sent.value(macKey);
-        } else if (group == WriteGroup::CashDeskId) {
-            outcome.cashDeskId = sent.value(cashDeskIdKey);
-        }
-    });
-    bool macVerified = false;
-    if (!failure.isEmpty()) {
+            return QString();
+        });
+    if (refused) {
+        // Already told.
+    } else if (!failure.isEmpty()) {
         outcome.exitCode = ExitUnit;
         outcome.message = failure;
         outcome.cause = exchangeLog.problem();
     } else if (invocation.verify) {
-        verifyUnit(sent, outcome, macVerified);
+        verifyUnit(sent, outcome);
     }
     link.close();
-
-    // The next unit's MAC, once this unit holds this one (with --verify: is seen to hold it).
-    if (macConfirmed && incrementMac && (!invocation.verify || macVerified)) {
-        storeNextMac(profile.value(macKey), outcome);
-        outcome.rangeUsedUp = lastOfRange && !outcome.macNotStored;
-    }
     return outcome;
 }
 
-void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome, bool &macVerified)
+bool Tallyctl::takeProfileLock(ProfileLock &lock, Outcome &outcome)
+{
+    if (lock.acquire(invocation.lockTimeoutSeconds * 1000, [](const QString &notice) {
+            Console::err(QStringLiteral("tallyctl: ") + notice + QLatin1Char('\n'));
+        }))
+        return true;
+    outcome.exitCode = ExitProfile;
+    outcome.message = notSentMessage(QStringLiteral("tallyctl: ") + lock.failure(), outcome.groups);
+    return false;
+}
+
+bool Tallyctl::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
+{
+    const QString &path = invocation.argument;
+    const auto refuse = [&outcome](int exitCode, const QString &why) {
+        outcome.exitCode = exitCode;
+        outcome.message = notSentMessage(why, outcome.groups);
+        return false;
+    };
+
+    ProfileLock lock(path);
+    if (!takeProfileLock(lock, outcome))
+        return false;
+
+    // The same checks as before the channel opened, on the file as it is now.
+    const SettingsFile file(path);
+    if (!file.isReadable() || file.settings().status() != QSettings::NoError)
+        return refuse(ExitProfile, QStringLiteral("tallyctl: cannot read the profile %1").arg(path));
+    Rejection rejection;
+    WriteRecords taken;
+    if (!checkProfileFile(file, {macKey}, {lastMacKey}, rejection)
+        || !encodeGroups(Profile::load(file.settings()), {WriteGroup::Mac}, taken, rejection))
+        return refuse(ExitProfile, rejectionLine(rejection));
+    const QString mac = sentValues(taken, {WriteGroup::Mac}).value(macKey);
+    const MacPlace place = macPlaceIn(file.settings(), mac, true, rejection);
+    QString next;
+    if (place == MacPlace::Outside || !nextMac(mac, next))
+        return refuse(ExitProfile, rejectionLine(rejection));
+
+    // On record before the file moves on: an address gone from the profile is always in the
+    // journal, even when this process dies the next moment. Without its line it stays there.
+    if (journal.isEnabled()) {
+        QJsonObject line;
+        line.insert(QStringLiteral("event"), QStringLiteral("reserved"));
+        line.insert(QStringLiteral("time"), journalTime());
+        line.insert(QStringLiteral("channel"), invocation.channelName());
+        line.insert(QStringLiteral("profile"), QFileInfo(path).absoluteFilePath());
+        line.insert(QStringLiteral("unit"), unit > 0 ? QJsonValue(unit) : QJsonValue());
+        line.insert(QStringLiteral("mac"), mac);
+        QString error;
+        if (!journal.append(line, error)) {
+            outcome.journalFailed = true;
+            return refuse(ExitUsage, QStringLiteral("tallyctl: ") + error);
+        }
+    }
+    if (!saveIniBytes(path, withIniValue(file.bytes(), macKey, iniValueText(next)))) {
+        outcome.macNotStored = true;
+        return refuse(ExitProfile, QStringLiteral("tallyctl: cannot store the next MAC %1 in %2").arg(next, path));
+    }
+    records.mac = taken.mac;
+    outcome.macReserved = true;
+    outcome.rangeUsedUp = place == MacPlace::Last;
+    return true;
+}
+
+void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome)
 {
     QList<ReadGroup> groups;
     for (ReadGroup group : readAllOrder()) {
@@ -430,7 +534,7 @@ void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome, bool &macVerifi
     const QString failure = readGroups(link, groups, held, [&ethernetRead](ReadGroup group) {
         ethernetRead = ethernetRead || group == ReadGroup::Ethernet;
     });
-    macVerified = ethernetRead && held.value(macKey) == sent.value(macKey);
+    outcome.macVerified = ethernetRead && held.value(macKey) == sent.value(macKey);
     if (!failure.isEmpty()) {
         outcome.exitCode = ExitUnit;
         outcome.message = failure;
@@ -449,30 +553,6 @@ void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome, bool &macVerifi
     if (!differences.isEmpty()) {
         outcome.exitCode = ExitVerify;
         outcome.message = differences.join(QLatin1Char('\n'));
-    }
-}
-
-void Tallyctl::storeNextMac(const QString &written, Outcome &outcome)
-{
-    const QString &path = invocation.argument;
-    // The lock QSettings takes on this file: the window's save and read -o wait for it too.
-    QLockFile lock(path + QStringLiteral(".lock"));
-    QString held;
-    QString next;
-    const MacHandout handout = lock.lock() ? handOutMac(path, written, held, next) : MacHandout::Failed;
-    if (handout == MacHandout::Stored)
-        return;
-    if (handout == MacHandout::Changed) {
-        Console::err(QStringLiteral("tallyctl: EthMAC in %1 is %2 by now, not %3 as this unit took; "
-                                    "it is left as it is\n").arg(path, held, written));
-        return;
-    }
-    outcome.macNotStored = true;
-    // The unit's own failure, if any, says more; otherwise this one must not go unnoticed.
-    if (outcome.exitCode == ExitOk) {
-        nextMac(written, next);
-        outcome.exitCode = ExitProfile;
-        outcome.message = QStringLiteral("tallyctl: cannot store the next MAC %1 in %2").arg(next, path);
     }
 }
 

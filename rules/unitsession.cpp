@@ -159,9 +159,14 @@ QString readGroups(DeviceLink &link, const QList<ReadGroup> &groups, Profile &pr
 }
 
 QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecords &records,
-                   const std::function<void(WriteGroup)> &confirmed)
+                   const std::function<void(WriteGroup)> &confirmed, const GroupPreparation &prepare)
 {
     for (WriteGroup group : groups) {
+        if (prepare) {
+            const QString refusal = prepare(group, records);
+            if (!refusal.isEmpty())
+                return refusal;
+        }
         if (!sendGroup(link, group, records))
             return writeFailureMessage(group);
         if (confirmed)

@@ -32,11 +32,17 @@ ReadGroup readGroupOf(WriteGroup group);
 QString readGroups(DeviceLink &link, const QList<ReadGroup> &groups, Profile &profile,
                    const std::function<void(ReadGroup)> &arrived = nullptr);
 
+// Runs right before a group goes out and may still fill its record (the command line takes the
+// MAC from the shared profile only then). An empty text lets the group go; any other text
+// stops the write there, the group unsent.
+using GroupPreparation = std::function<QString(WriteGroup, WriteRecords &)>;
+
 // Sends the encoded groups in the order given. `confirmed` runs right after each group the
-// unit confirms (the MAC moves on there). Returns the message of the group the unit did not
-// confirm, or an empty text.
+// unit confirms (the window's MAC moves on there). Returns the message of the group the unit
+// did not confirm, the text with which `prepare` stopped the write, or an empty text.
 QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecords &records,
-                   const std::function<void(WriteGroup)> &confirmed = nullptr);
+                   const std::function<void(WriteGroup)> &confirmed = nullptr,
+                   const GroupPreparation &prepare = nullptr);
 
 // The unit's four tests. Each gives a text as the window shows it in its "Сообщение" box.
 enum class UnitTest { UnitStatus, ModemStatus, ServerResponse, SignalLevel };

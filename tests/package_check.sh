@@ -65,6 +65,7 @@ done <<'LINES'
 tallyctl te|test
 tallyctl test |unit modem server signal
 tallyctl write p --only timeouts,tok|timeouts,token
+tallyctl write p --lock|--lock-timeout
 LINES
 
 if command -v lintian >/dev/null; then

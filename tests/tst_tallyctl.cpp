@@ -11,12 +11,17 @@
 #include "windowtesting.h"
 
 #include <QFile>
+#include <QHostInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 using namespace WindowTest;
 
@@ -97,6 +102,92 @@ QByteArray profileWith(const QByteArray &changes)
     return profile;
 }
 
+QString profileMac()
+{
+    return QSettings(ProfileFile, QSettings::IniFormat).value(QStringLiteral("EthMAC")).toString();
+}
+
+// The addresses of the MAC frames a unit got (02 07 69, six bytes, checksum), in order.
+QStringList macsSent(const QList<QByteArray> &frames)
+{
+    QStringList macs;
+    for (const QByteArray &frame : frames) {
+        if (frame.size() == 10 && frame.at(2) == '\x69')
+            macs << QString::fromLatin1(frame.mid(3, 6).toHex('-'));
+    }
+    return macs;
+}
+
+// The address `steps` after `mac`.
+QString macPlus(const QString &mac, int steps)
+{
+    const quint64 number = QString(mac).remove(QLatin1Char('-')).toULongLong(nullptr, 16) + quint64(steps);
+    return QString::fromLatin1(QByteArray::fromHex(QByteArray::number(number, 16).rightJustified(12, '0')).toHex('-'));
+}
+
+QList<QJsonObject> journalLines()
+{
+    QList<QJsonObject> lines;
+    for (const QByteArray &line : fileBytes(QStringLiteral("journal.jsonl")).split('\n')) {
+        if (!line.isEmpty())
+            lines << QJsonDocument::fromJson(line).object();
+    }
+    return lines;
+}
+
+QStringList reservedMacs(const QList<QJsonObject> &lines)
+{
+    QStringList macs;
+    for (const QJsonObject &line : lines) {
+        if (line.value(QStringLiteral("event")).toString() == QLatin1String("reserved"))
+            macs << line.value(QStringLiteral("mac")).toString();
+    }
+    return macs;
+}
+
+// What the engineer looks for, as the manual says: reserved addresses that no unit line
+// confirms, which a unit may hold although its run never finished.
+QStringList unconfirmedMacs(const QList<QJsonObject> &lines)
+{
+    QStringList macs = reservedMacs(lines);
+    for (const QJsonObject &line : lines) {
+        if (line.value(QStringLiteral("macConfirmed")).toBool())
+            macs.removeAll(line.value(QStringLiteral("mac")).toString());
+    }
+    return macs;
+}
+
+// A lock file as QLockFile writes one (pid, program, host, then the machine's and its boot's
+// ids, a line each), of this pid and, when `host` is given, of another computer.
+QByteArray lockFileOf(qint64 pid, const QByteArray &host)
+{
+    QLockFile genuine(QStringLiteral("genuine.lock"));
+    if (!genuine.tryLock(0))
+        return QByteArray();
+    QList<QByteArray> lines = fileBytes(QStringLiteral("genuine.lock")).split('\n');
+    genuine.unlock();
+    lines[0] = QByteArray::number(pid);
+    lines[1] = "tallyctl";
+    if (!host.isEmpty()) {
+        lines[2] = host;
+        for (int i = 3; i < lines.size(); ++i)
+            lines[i].fill('0');
+    }
+    return lines.join('\n');
+}
+
+// The pid of a process that has ended.
+qint64 deadPid()
+{
+    QProcess process;
+    process.start(QStringLiteral(TALLYCTL_PATH), {QStringLiteral("--version")});
+    const qint64 pid = process.waitForStarted(5000) ? process.processId() : 0;
+    process.waitForFinished(5000);
+    return pid;
+}
+
+const QString NothingSent = QStringLiteral("tallyctl: nothing was sent");
+
 const char *windowSlot(const QString &group)
 {
     static const QHash<QString, const char *> slotNames = {
@@ -134,6 +225,12 @@ private slots:
     void nextMacInTheProfile();
     void seriesGoesOnUntilEndOfInput();
     void journalLinesStayWhole();
+    void stationsShareAProfile_data();
+    void stationsShareAProfile();
+    void profileLock_data();
+    void profileLock();
+    void cutOffMidWrite_data();
+    void cutOffMidWrite();
     void serialThroughPseudoTerminal();
 
 private:
@@ -149,6 +246,7 @@ void TestTallyctl::init()
 {
     sim.restart();
     QFile::remove(ProfileFile);
+    QFile::remove(ProfileFile + QStringLiteral(".lock"));
     QFile::remove(QStringLiteral("journal.jsonl"));
 }
 
@@ -399,6 +497,9 @@ void TestTallyctl::commands_data()
         << QString() << QStringLiteral("tallyctl: --verify does not go with read") << QStringList() << QByteArray();
     QTest::newRow("unknown group") << QStringList{"write", "p.ini", "--only", "token,dns"} + host << 1
         << QString() << QStringLiteral("tallyctl: unknown group \"dns\" for --only") << QStringList() << QByteArray();
+    QTest::newRow("lock wait not in seconds") << QStringList{"write", "p.ini", "--lock-timeout", "soon"} + host << 1
+        << QString() << QStringLiteral("tallyctl: --lock-timeout expects whole seconds from 0 to 86400, got \"soon\"")
+        << QStringList() << QByteArray();
     QTest::newRow("port out of range") << QStringList{"read", "--host", "127.0.0.10:70000"} << 1
         << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"127.0.0.10:70000\"")
         << QStringList() << QByteArray();
@@ -600,16 +701,25 @@ void TestTallyctl::nextMacInTheProfile_data()
                                              << QString() << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
     QTest::newRow("off in the profile") << off << QStringList() << QString()
                                         << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
-    QTest::newRow("MAC refused") << on << QStringList() << QStringLiteral("nak@69")
-                                 << QStringLiteral("00-1a-2b-3c-4d-ff") << 4 << QString();
+    // A MAC frame that went out is used up, whatever the unit answered: it may have stored it.
+    QTest::newRow("MAC refused: used up all the same") << on << QStringList() << QStringLiteral("nak@69")
+                                                       << QStringLiteral("00-1a-2b-3c-4e-00") << 4
+                                                       << QStringLiteral("tallyctl: MAC 00-1a-2b-3c-4d-ff (sent, not "
+                                                                         "confirmed) is used up: this unit may hold it, "
+                                                                         "so no other unit gets it");
+    QTest::newRow("a group before the MAC refused") << on << QStringList() << QStringLiteral("nak@65")
+                                                    << QStringLiteral("00-1a-2b-3c-4d-ff") << 4 << QString();
     QTest::newRow("MAC taken, a later group refused") << on << QStringList()
                                                       << QStringLiteral("result=02@67")
                                                       << QStringLiteral("00-1a-2b-3c-4e-00") << 4 << QString();
     QTest::newRow("verified") << on << QStringList{"--verify"} << QString()
                               << QStringLiteral("00-1a-2b-3c-4e-00") << 0 << QString();
-    QTest::newRow("confirmed but not held") << on << QStringList{"--verify"}
-                                            << QStringLiteral("forget@69")
-                                            << QStringLiteral("00-1a-2b-3c-4d-ff") << 5 << QString();
+    QTest::newRow("confirmed but not held: used up") << on << QStringList{"--verify"}
+                                                     << QStringLiteral("forget@69")
+                                                     << QStringLiteral("00-1a-2b-3c-4e-00") << 5
+                                                     << QStringLiteral("tallyctl: MAC 00-1a-2b-3c-4d-ff (confirmed, not "
+                                                                       "verified) is used up: this unit may hold it, so "
+                                                                       "no other unit gets it");
     QTest::newRow("held, another group not") << on << QStringList{"--verify"}
                                              << QStringLiteral("forget@61")
                                              << QStringLiteral("00-1a-2b-3c-4e-00") << 5 << QString();
@@ -627,8 +737,9 @@ void TestTallyctl::nextMacInTheProfile_data()
         << QStringList{"--series"} << QString() << QStringLiteral("00-1a-2b-3c-4e-00") << 0
         << QStringLiteral("tallyctl: the series ends here.");
 #ifdef Q_OS_LINUX
-    QTest::newRow("journal line not written: the series ends") << on
-        << QStringList{"--series", "--journal", "/dev/full"} << QString() << QStringLiteral("00-1a-2b-3c-4e-00")
+    // The address goes on record before the file moves past it: without its line it stays.
+    QTest::newRow("journal line not written: nothing reserved, the series ends") << on
+        << QStringList{"--series", "--journal", "/dev/full"} << QString() << QStringLiteral("00-1a-2b-3c-4d-ff")
         << 1 << QStringLiteral("tallyctl: the series ends here.");
 #endif
 }
@@ -663,7 +774,9 @@ void TestTallyctl::nextMacInTheProfile()
 void TestTallyctl::seriesGoesOnUntilEndOfInput()
 {
     writeFile(ProfileFile, profileWith(""));
-    // The second unit refuses its MAC: it is reported, and the third gets the same address.
+    // The first unit refuses its MAC: the address is used up all the same (the unit may have
+    // stored it), and the second gets the next one. The second refuses its cash-desk ID, which
+    // leaves its MAC its own.
     QVERIFY(sim.addFault(QStringLiteral("nak@69")));
     QProcess process;
     process.start(QStringLiteral(TALLYCTL_PATH),
@@ -689,35 +802,50 @@ void TestTallyctl::seriesGoesOnUntilEndOfInput()
 
     QCOMPARE(process.exitCode(), 4);
     QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
-             QStringLiteral("unit 1: failed (exit 4: Не удается записать MAC-адрес); MAC -; cash-desk ID -\n"
-                            "unit 2: failed (exit 4: Не удается записать ID ККМ); MAC 00-1a-2b-3c-4d-ff; cash-desk ID -\n"
-                            "unit 3: ok; MAC 00-1a-2b-3c-4e-00; cash-desk ID 0000000017\n"));
+             QStringLiteral("unit 1: failed (exit 4: Не удается записать MAC-адрес); "
+                            "MAC 00-1a-2b-3c-4d-ff (sent, not confirmed); cash-desk ID -\n"
+                            "unit 2: failed (exit 4: Не удается записать ID ККМ); "
+                            "MAC 00-1a-2b-3c-4e-00 (confirmed); cash-desk ID -\n"
+                            "unit 3: ok; MAC 00-1a-2b-3c-4e-01 (confirmed); cash-desk ID 0000000017\n"));
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(err.count(QStringLiteral("Connect the next unit and press Enter")), 3);
     QCOMPARE(QSettings(ProfileFile, QSettings::IniFormat).value(QStringLiteral("EthMAC")).toString(),
-             QStringLiteral("00-1a-2b-3c-4e-01"));
+             QStringLiteral("00-1a-2b-3c-4e-02"));
 
+    // A reservation line before each MAC frame, a line per unit after it.
     const QList<QByteArray> lines = fileBytes(QStringLiteral("journal.jsonl")).split('\n');
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 7);
     QCOMPARE(lines.last(), QByteArray());
     const QJsonObject first = QJsonDocument::fromJson(lines.at(0)).object();
     QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"))
                 .match(first.value(QStringLiteral("time")).toString()).hasMatch());
-    QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().size(), 8);
+    QCOMPARE(QJsonDocument::fromJson(lines.at(1)).object().size(), 10);
+    const QString profilePath = QFileInfo(ProfileFile).absoluteFilePath();
     const auto entry = [&lines](int i) {
         QJsonObject object = QJsonDocument::fromJson(lines.at(i)).object();
         object.remove(QStringLiteral("time"));
         return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
     };
-    QCOMPARE(entry(0), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
-                                      "\"command\":\"write\",\"exit\":4,\"groups\":[],\"mac\":null,"
-                                      "\"message\":\"Не удается записать MAC-адрес\"}"));
+    const auto reserved = [&profilePath](int unit, const char *mac) {
+        return QStringLiteral("{\"channel\":\"tcp:127.0.0.10:20107\",\"event\":\"reserved\",\"mac\":\"%1\","
+                              "\"profile\":\"%2\",\"unit\":%3}")
+            .arg(QLatin1String(mac), profilePath).arg(unit);
+    };
+    QCOMPARE(entry(0), reserved(1, "00-1a-2b-3c-4d-ff"));
     QCOMPARE(entry(1), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
+                                      "\"command\":\"write\",\"exit\":4,\"groups\":[],\"mac\":\"00-1a-2b-3c-4d-ff\","
+                                      "\"macConfirmed\":false,\"macVerified\":null,"
+                                      "\"message\":\"Не удается записать MAC-адрес\"}"));
+    QCOMPARE(entry(2), reserved(2, "00-1a-2b-3c-4e-00"));
+    QCOMPARE(entry(3), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
                                       "\"command\":\"write\",\"exit\":4,\"groups\":[\"mac\"],"
-                                      "\"mac\":\"00-1a-2b-3c-4d-ff\",\"message\":\"Не удается записать ID ККМ\"}"));
-    QCOMPARE(entry(2), QStringLiteral("{\"cashDeskId\":\"0000000017\",\"channel\":\"tcp:127.0.0.10:20107\","
+                                      "\"mac\":\"00-1a-2b-3c-4e-00\",\"macConfirmed\":true,\"macVerified\":null,"
+                                      "\"message\":\"Не удается записать ID ККМ\"}"));
+    QCOMPARE(entry(4), reserved(3, "00-1a-2b-3c-4e-01"));
+    QCOMPARE(entry(5), QStringLiteral("{\"cashDeskId\":\"0000000017\",\"channel\":\"tcp:127.0.0.10:20107\","
                                       "\"command\":\"write\",\"exit\":0,\"groups\":[\"mac\",\"cashdesk\"],"
-                                      "\"mac\":\"00-1a-2b-3c-4e-00\",\"message\":\"\"}"));
+                                      "\"mac\":\"00-1a-2b-3c-4e-01\",\"macConfirmed\":true,\"macVerified\":null,"
+                                      "\"message\":\"\"}"));
 }
 
 // Units on several ports at once share one journal: every line arrives whole.
@@ -746,6 +874,227 @@ void TestTallyctl::journalLinesStayWhole()
     QCOMPARE(lines.size(), 6 * 20);
     for (const QByteArray &line : lines)
         QCOMPARE(QJsonDocument::fromJson(line).object().value(QStringLiteral("exit")).toInt(), 3);
+}
+
+void TestTallyctl::stationsShareAProfile_data()
+{
+    QTest::addColumn<int>("stations");
+    QTest::addColumn<int>("units");     // each
+
+    QTest::newRow("two stations") << 2 << 10;
+    QTest::newRow("four stations") << 4 << 10;
+}
+
+// Stations on several ports write a series each from one profile at the same time: every unit
+// gets an address of its own, the addresses follow one another from the profile's first, each
+// is on record in the journal, and the file ends one past the last.
+void TestTallyctl::stationsShareAProfile()
+{
+    QFETCH(int, stations);
+    QFETCH(int, units);
+    writeFile(ProfileFile, profileWith(""));
+    const QString first = QStringLiteral("00-1a-2b-3c-4d-ff");
+
+    std::vector<std::unique_ptr<SimulatorFixture>> unitsOnPorts;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < stations; ++i) {
+        const QString address = QStringLiteral("127.0.0.%1").arg(11 + i);
+        unitsOnPorts.emplace_back(new SimulatorFixture(address));
+        QVERIFY(unitsOnPorts.back()->isListening());
+        processes.emplace_back(new QProcess);
+        processes.back()->start(QStringLiteral(TALLYCTL_PATH),
+                                {"write", ProfileFile, "--host", address + QStringLiteral(":20107"), "--series",
+                                 "--increment-mac", "--journal", "journal.jsonl"});
+    }
+    for (const auto &process : processes) {
+        QVERIFY(process->waitForStarted(5000));
+        process->write(QByteArray(units - 1, '\n'));
+        process->closeWriteChannel();
+    }
+    for (const auto &process : processes) {
+        QVERIFY(process->waitForFinished(30000));
+        QCOMPARE(process->exitCode(), 0);
+    }
+
+    QStringList sent;
+    for (const auto &unit : unitsOnPorts) {
+        QCOMPARE(macsSent(unit->requests()).size(), units);
+        sent += macsSent(unit->requests());
+    }
+    QStringList expected;
+    for (int i = 0; i < stations * units; ++i)
+        expected << macPlus(first, i);
+    sent.sort();
+    QCOMPARE(sent, expected);
+    QCOMPARE(profileMac(), macPlus(first, stations * units));
+    const QList<QJsonObject> lines = journalLines();
+    QCOMPARE(lines.size(), 2 * stations * units);
+    QStringList reserved = reservedMacs(lines);
+    reserved.sort();
+    QCOMPARE(reserved, expected);
+    QCOMPARE(unconfirmedMacs(lines), QStringList());
+}
+
+void TestTallyctl::profileLock_data()
+{
+    QTest::addColumn<QString>("holder");        // of PROFILE.lock as tallyctl starts
+    QTest::addColumn<int>("lockTimeout");
+    QTest::addColumn<QStringList>("said");      // stderr; PID and HOST stand for this process's
+
+    QTest::newRow("left by a station that was killed") << "killed" << 1 << QStringList();
+    QTest::newRow("another computer's, older than 5 minutes") << "elsewhere, old" << 1 << QStringList();
+    QTest::newRow("another computer's, recent") << "elsewhere" << 1 << QStringList{
+        "tallyctl: tallyconf.ini.lock is still held by tallyctl (pid 4242) on other-station after 1 s (another "
+        "computer's lock counts as left over after 5 minutes; if no station runs there, delete the file)",
+        NothingSent};
+    QTest::newRow("a live program here, named after 2 s") << "here" << 3 << QStringList{
+        "tallyctl: tallyconf.ini.lock is held by tst_tallyctl (pid PID) on HOST; waiting up to 3 s",
+        "tallyctl: tallyconf.ini.lock is still held by tst_tallyctl (pid PID) on HOST after 3 s", NothingSent};
+}
+
+// A lock whose holder is gone is taken over; one that is held stops the write before anything
+// reaches the unit, the profile and the lock left as they were.
+void TestTallyctl::profileLock()
+{
+    QFETCH(QString, holder);
+    QFETCH(int, lockTimeout);
+    QFETCH(QStringList, said);
+    const QByteArray profile = profileWith("");
+    writeFile(ProfileFile, profile);
+    const QString lockPath = ProfileFile + QStringLiteral(".lock");
+    QLockFile held(lockPath);
+    QByteArray forged;
+    if (holder == QLatin1String("here")) {
+        QVERIFY(held.tryLock(0));
+    } else {
+        forged = holder == QLatin1String("killed") ? lockFileOf(deadPid(), QByteArray())
+                                                   : lockFileOf(4242, "other-station");
+        QVERIFY(!forged.isEmpty());
+        writeFile(lockPath, forged);
+        QFile lock(lockPath);
+        if (holder.endsWith(QLatin1String("old")))
+            QVERIFY(lock.open(QIODevice::ReadWrite)
+                    && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    }
+
+    const Run run = tallyctl({"write", ProfileFile, "--host", Host, "--increment-mac", "--lock-timeout",
+                              QString::number(lockTimeout)});
+    for (QString &line : said)
+        line.replace(QLatin1String("PID"), QString::number(QCoreApplication::applicationPid()))
+            .replace(QLatin1String("HOST"), QHostInfo::localHostName());
+    QCOMPARE(run.err.isEmpty() ? QStringList() : run.err.trimmed().split(QLatin1Char('\n')), said);
+    const bool taken = said.isEmpty();
+    QCOMPARE(run.exitCode, taken ? 0 : 2);
+    QCOMPARE(macsSent(sim.requests()), taken ? QStringList{"00-1a-2b-3c-4d-ff"} : QStringList());
+    QCOMPARE(sim.requests().size(), taken ? 8 : 0);
+    QCOMPARE(fileBytes(ProfileFile), taken ? profileWith("EthMAC=00-1a-2b-3c-4e-00") : profile);
+    if (taken)
+        QVERIFY(!QFile::exists(lockPath));
+    else if (!forged.isEmpty())
+        QCOMPARE(fileBytes(lockPath), forged);
+    held.unlock();
+    QFile::remove(lockPath);
+}
+
+void TestTallyctl::cutOffMidWrite_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("trigger");           // the command whose frame reaching the unit is the
+                                                // moment; 0: the profile's lock appearing
+    QTest::addColumn<QString>("edit");          // the EthMAC another station stores then; empty: kill
+    QTest::addColumn<int>("exitCode");          // of the write, unless killed
+    QTest::addColumn<QString>("macAfter");      // EthMAC in the profile after it
+    QTest::addColumn<int>("laterExit");         // of a series of two units after it
+    QTest::addColumn<QStringList>("sent");      // the MACs the unit got over both, in order
+    QTest::addColumn<QString>("macEnd");        // EthMAC in the profile at the end
+    QTest::addColumn<QStringList>("unconfirmed");   // reserved in the journal, confirmed by no unit
+
+    const QByteArray on = profileWith("");
+    // Kept from the journal, the station dies holding the profile's lock, the address not yet
+    // stored: the next station takes the lock over and the address is still the next one's.
+    QTest::newRow("killed while it takes the MAC (the journal's lock held)")
+        << on << QString() << 0 << QString() << 0 << "00-1a-2b-3c-4d-ff" << 0
+        << QStringList{"00-1a-2b-3c-4d-ff", "00-1a-2b-3c-4e-00"} << "00-1a-2b-3c-4e-01" << QStringList();
+    QTest::newRow("killed waiting for the MAC's answer") << on << "silent@69" << 0x69 << QString() << 0
+        << "00-1a-2b-3c-4e-00" << 0 << QStringList{"00-1a-2b-3c-4d-ff", "00-1a-2b-3c-4e-00", "00-1a-2b-3c-4e-01"}
+        << "00-1a-2b-3c-4e-02" << QStringList{"00-1a-2b-3c-4d-ff"};
+    // The address is the file's when the MAC frame is due, not the one loaded at the start.
+    QTest::newRow("another station moved EthMAC on meanwhile") << on << "delay=500@65" << 0x65
+        << "00-1a-2b-3c-4e-10" << 0 << "00-1a-2b-3c-4e-11" << 0
+        << QStringList{"00-1a-2b-3c-4e-10", "00-1a-2b-3c-4e-11", "00-1a-2b-3c-4e-12"} << "00-1a-2b-3c-4e-13"
+        << QStringList();
+    QTest::newRow("another station went past LastMAC meanwhile") << profileWith("LastMAC=00-1a-2b-3c-4e-05")
+        << "delay=500@65" << 0x65 << "00-1a-2b-3c-4e-06" << 2 << "00-1a-2b-3c-4e-06" << 2 << QStringList()
+        << "00-1a-2b-3c-4e-06" << QStringList();
+}
+
+// A write cut off anywhere (killed, or the profile changed under it) never leads a second unit
+// to an address a unit got, and what may have reached a unit unconfirmed is in the journal.
+void TestTallyctl::cutOffMidWrite()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QString, fault);
+    QFETCH(int, trigger);
+    QFETCH(QString, edit);
+    QFETCH(int, exitCode);
+    QFETCH(QString, macAfter);
+    QFETCH(int, laterExit);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, macEnd);
+    QFETCH(QStringList, unconfirmed);
+    writeFile(ProfileFile, profile);
+    if (!fault.isEmpty())
+        QVERIFY(sim.addFault(fault));
+    const QString lockPath = ProfileFile + QStringLiteral(".lock");
+    QLockFile journalLock(QStringLiteral("journal.jsonl.lock"));
+    if (trigger == 0)
+        QVERIFY(journalLock.tryLock(0));
+
+    QProcess process;
+    process.start(QStringLiteral(TALLYCTL_PATH),
+                  {"write", ProfileFile, "--host", Host, "--increment-mac", "--journal", "journal.jsonl"});
+    QVERIFY(process.waitForStarted(5000));
+    process.closeWriteChannel();
+    const auto reached = [&] {
+        if (trigger == 0)
+            return QFile::exists(lockPath);
+        for (const QByteArray &frame : sim.requests()) {
+            if (frame.size() > 2 && uchar(frame.at(2)) == trigger)
+                return true;
+        }
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!reached() && clock.elapsed() < 5000)
+        QThread::msleep(2);
+    QVERIFY(reached());
+    if (edit.isEmpty())
+        process.kill();
+    else
+        writeFile(ProfileFile, QByteArray(profile).replace("EthMAC=00-1a-2b-3c-4d-ff", "EthMAC=" + edit.toLatin1()));
+    QVERIFY(process.waitForFinished(5000));
+    if (edit.isEmpty())
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    else
+        QCOMPARE(process.exitCode(), exitCode);
+    journalLock.unlock();
+    QCOMPARE(profileMac(), macAfter);
+    // Only the station that died while taking the address leaves its lock behind.
+    QCOMPARE(QFile::exists(lockPath), trigger == 0);
+
+    sim.clearFaults();
+    const Run later = tallyctl({"write", ProfileFile, "--host", Host, "--increment-mac", "--series", "--journal",
+                                "journal.jsonl"}, "\n");
+    QCOMPARE(later.exitCode, laterExit);
+    QCOMPARE(macsSent(sim.requests()), sent);
+    QCOMPARE(profileMac(), macEnd);
+    QVERIFY(!QFile::exists(lockPath));
+    const QList<QJsonObject> lines = journalLines();
+    for (const QString &mac : sent)
+        QVERIFY2(reservedMacs(lines).contains(mac), qPrintable(mac));
+    QCOMPARE(unconfirmedMacs(lines), unconfirmed);
 }
 
 void TestTallyctl::serialThroughPseudoTerminal()

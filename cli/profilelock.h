@@ -1,0 +1,45 @@
+#ifndef PROFILELOCK_H
+#define PROFILELOCK_H
+
+#include <QLockFile>
+#include <QString>
+
+#include <functional>
+
+// The lock a station holds on a profile while it takes the next MAC from it: PROFILE.lock, the
+// file QSettings locks too, so the window's save and tallyctl read -o wait for it as well.
+// Stations that share a profile hold it for the milliseconds of reading, recording and storing
+// an address, never while a unit answers, so they write their units side by side.
+class ProfileLock
+{
+public:
+    // A lock whose process is gone is taken over at once when it names this computer. Another
+    // computer's process cannot be asked: its lock counts as left over only once it is this
+    // old, far beyond any real hold (and beyond the clocks of two PCs drifting apart).
+    static constexpr int StaleMs = 5 * 60 * 1000;
+    // How long a station waits for another one's lock unless --lock-timeout says otherwise.
+    static constexpr int DefaultTimeoutSeconds = 30;
+    // Past a day a wait is no other station taking an address but a line that has stopped.
+    static constexpr int MaxTimeoutSeconds = 24 * 60 * 60;
+    // A hold longer than this is no station taking an address: the waiting one says who it is.
+    static constexpr int NoticeMs = 2000;
+    // Holds last milliseconds; a waiting station looks again this often.
+    static constexpr int PollMs = 5;
+
+    explicit ProfileLock(const QString &profilePath);
+
+    // Takes the lock within `waitMs` (0: one try). A station still waiting after NoticeMs
+    // hears once through `waiting` who holds the lock. The lock goes with this object.
+    bool acquire(int waitMs, const std::function<void(const QString &notice)> &waiting);
+    // Why acquire() failed, in a sentence that names the holder.
+    QString failure() const;
+
+private:
+    QString holder(bool *elsewhere) const;
+
+    QString lockPath;
+    QLockFile lock;
+    int timeoutMs = 0;
+};
+
+#endif // PROFILELOCK_H
