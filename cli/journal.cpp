@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "profilelock.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QLockFile>
@@ -17,7 +19,9 @@ bool Journal::append(const QJsonObject &entry, QString &error) const
 {
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
     QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.lock()) {
+    if (!lock.tryLock(0) && ProfileLock::takeOverIfLeftOverHere(lock))
+        lock.tryLock(0);
+    if (!lock.isLocked() && !lock.lock()) {
         error = QStringLiteral("cannot lock the journal %1").arg(path);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "profilelock.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostInfo>
 #include <QThread>
@@ -18,7 +19,7 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
     bool told = false;
     // Qt's own wait sleeps 100 ms and longer between tries; a hold is a few milliseconds.
     for (;;) {
-        if (lock.tryLock(0))
+        if (lock.tryLock(0) || (takeOverIfLeftOverHere(lock) && lock.tryLock(0)))
             return true;
         const qint64 waited = clock.elapsed();
         if (lock.error() != QLockFile::LockFailedError || waited >= timeoutMs)
@@ -54,6 +55,30 @@ QString ProfileLock::failure() const
     return text;
 }
 
+bool ProfileLock::isThisHost(const QString &host)
+{
+    // Host names know no case; and on Windows a lock names the computer as Windows does (its
+    // NetBIOS name, in capitals), which the DNS host name need not match.
+    if (host.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0)
+        return true;
+#ifdef Q_OS_WIN
+    return host.compare(QString::fromLocal8Bit(qgetenv("COMPUTERNAME")), Qt::CaseInsensitive) == 0;
+#else
+    return false;
+#endif
+}
+
+bool ProfileLock::takeOverIfLeftOverHere(QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (!lock.getLockInfo(&pid, &host, &program) || pid != QCoreApplication::applicationPid()
+        || !isThisHost(host))
+        return false;
+    return lock.removeStaleLockFile();
+}
+
 QString ProfileLock::holder(bool *elsewhere) const
 {
     qint64 pid = 0;
@@ -61,7 +86,7 @@ QString ProfileLock::holder(bool *elsewhere) const
     QString program;
     if (!lock.getLockInfo(&pid, &host, &program))
         return QStringLiteral("another program");
-    *elsewhere = !host.isEmpty() && host != QHostInfo::localHostName();
+    *elsewhere = !host.isEmpty() && !isThisHost(host);
     return QStringLiteral("%1 (pid %2) on %3").arg(program.isEmpty() ? QStringLiteral("a program") : program)
         .arg(pid)
         .arg(host.isEmpty() ? QStringLiteral("an unnamed host") : host);

@@ -34,6 +34,12 @@ public:
     // Why acquire() failed, in a sentence that names the holder.
     QString failure() const;
 
+    // A lock that names this very process, which holds none while it waits for one, was left by
+    // a process that died and whose id this one got since (Windows, and Wine above all, give ids
+    // again soon): QLockFile would take that holder for alive. Removes such a lock file.
+    static bool takeOverIfLeftOverHere(QLockFile &lock);
+    static bool isThisHost(const QString &host);
+
 private:
     QString holder(bool *elsewhere) const;
 

@@ -83,6 +83,9 @@ fi
 # One Wine server for the whole suite: Wine's background services then belong to it, not to the
 # first test, which CTest would otherwise wait for until they end.
 # Its own messages (it lists its objects when a terminal it never had hangs up) go to a log.
+# A server left on this prefix by an earlier run that was cut off would refuse the new one.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
 "$wineserver" -p > "$build/wineserver.log" 2>&1
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wine" wineboot > /dev/null 2>&1
