@@ -19,9 +19,7 @@ bool Journal::append(const QJsonObject &entry, QString &error) const
 {
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
     QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(0) && ProfileLock::takeOverIfLeftOverHere(lock))
-        lock.tryLock(0);
-    if (!lock.isLocked() && !lock.lock()) {
+    if (!ProfileLock::tryLockNow(lock) && !lock.lock()) {
         error = QStringLiteral("cannot lock the journal %1").arg(path);
         return false;
     }

@@ -19,7 +19,7 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
     bool told = false;
     // Qt's own wait sleeps 100 ms and longer between tries; a hold is a few milliseconds.
     for (;;) {
-        if (lock.tryLock(0) || (takeOverIfLeftOverHere(lock) && lock.tryLock(0)))
+        if (tryLockNow(lock))
             return true;
         const qint64 waited = clock.elapsed();
         if (lock.error() != QLockFile::LockFailedError || waited >= timeoutMs)
@@ -68,15 +68,17 @@ bool ProfileLock::isThisHost(const QString &host)
 #endif
 }
 
-bool ProfileLock::takeOverIfLeftOverHere(QLockFile &lock)
+bool ProfileLock::tryLockNow(QLockFile &lock)
 {
+    if (lock.tryLock(0))
+        return true;
     qint64 pid = 0;
     QString host;
     QString program;
     if (!lock.getLockInfo(&pid, &host, &program) || pid != QCoreApplication::applicationPid()
         || !isThisHost(host))
         return false;
-    return lock.removeStaleLockFile();
+    return lock.removeStaleLockFile() && lock.tryLock(0);
 }
 
 QString ProfileLock::holder(bool *elsewhere) const

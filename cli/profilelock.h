@@ -34,10 +34,11 @@ public:
     // Why acquire() failed, in a sentence that names the holder.
     QString failure() const;
 
-    // A lock that names this very process, which holds none while it waits for one, was left by
-    // a process that died and whose id this one got since (Windows, and Wine above all, give ids
-    // again soon): QLockFile would take that holder for alive. Removes such a lock file.
-    static bool takeOverIfLeftOverHere(QLockFile &lock);
+    // One try at `lock`, as QLockFile::tryLock(0), that also takes over a lock naming this very
+    // process: it holds none while it waits for one, so that lock was left by a process that died
+    // and whose id this one got since (Windows, and Wine above all, give ids again soon), and
+    // QLockFile would take the holder for alive.
+    static bool tryLockNow(QLockFile &lock);
     static bool isThisHost(const QString &host);
 
 private:
