@@ -9,6 +9,12 @@ add_test(NAME windows_console
                  ${TALLYCONF_WINE} ${TALLYCONF_WINEPREFIX} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 set_tests_properties(windows_console PROPERTIES TIMEOUT 120)
 
+# The processes of one Wine prefix share its ids, and Wine gives an id again at once: a
+# tallyctl.exe of another test can get the id of one tst_tallyctl killed, and the lock the dead
+# one left then looks held by a live tallyctl until that one ends. Programs that start
+# tallyctl.exe in the suite's prefix take turns (tst_benchsupport joins in bench/).
+set_tests_properties(tst_tallyctl windows_console PROPERTIES RESOURCE_LOCK wine-process-ids)
+
 # The COM port needs a Linux build of the simulator (and of tallyctl, to compare with):
 # -DTALLYCONF_HOST_BUILD=<a Linux build tree of this project>, as scripts/windows.sh gives it.
 set(TALLYCONF_HOST_BUILD "" CACHE PATH "Linux build tree with unit-simulator and tallyctl, for the COM port test")
