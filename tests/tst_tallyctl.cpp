@@ -1063,8 +1063,14 @@ void TestTallyctl::cutOffMidWrite()
     QVERIFY(process.waitForStarted(5000));
     process.closeWriteChannel();
     const auto reached = [&] {
-        if (trigger == 0)
-            return QFile::exists(lockPath);
+        // Held means named: killed between creating the lock file and writing its line, the
+        // station would leave an empty file, which counts as held until it is stale.
+        if (trigger == 0) {
+            qint64 pid = 0;
+            QString host;
+            QString program;
+            return QLockFile(lockPath).getLockInfo(&pid, &host, &program) && pid == process.processId();
+        }
         for (const QByteArray &frame : sim.requests()) {
             if (frame.size() > 2 && uchar(frame.at(2)) == trigger)
                 return true;
