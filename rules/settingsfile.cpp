@@ -2,11 +2,13 @@
 
 #include "fieldtext.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QVariant>
 
 namespace {
@@ -396,8 +398,24 @@ QByteArray withIniValue(const QByteArray &ini, const QString &key, const QByteAr
 
 bool saveIniBytes(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    // Windows does not replace a file that some program has open (another station taking a look
+    // at the profile, a virus scanner, an editor's preview). Such a look lasts milliseconds, so
+    // the save is tried again for a while before it counts as failed.
+#ifdef Q_OS_WIN
+    constexpr qint64 ReplaceRetryMs = 2000;
+#else
+    constexpr qint64 ReplaceRetryMs = 2000;
+#endif
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+            return true;
+        if (file.error() != QFileDevice::RenameError || clock.elapsed() >= ReplaceRetryMs)
+            return false;
+        QThread::msleep(20);
+    }
 }
 
 SettingsFile::SettingsFile(const QString &path)

@@ -50,7 +50,8 @@ QByteArray withIniValue(const QByteArray &ini, const QString &key, const QByteAr
 
 // Puts the bytes in place of the file at once (QSaveFile): a reader sees the old file or the
 // new one, never a part. Takes no lock: a caller that reads, changes and saves holds the
-// file's lock (the name QSettings locks, file + ".lock") around all three.
+// file's lock (the name QSettings locks, file + ".lock") around all three. On Windows a file
+// that another program has open is waited for up to 2 s.
 bool saveIniBytes(const QString &path, const QByteArray &bytes);
 
 // A settings file read the one way both front ends and both builds read it: the bytes of

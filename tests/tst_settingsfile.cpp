@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QSettings>
 
+#include <future>
+#include <thread>
+
 // A file of this row's own, named so that any system takes the name (no ':' on Windows).
 static QString rowFile(const char *stem)
 {
@@ -32,6 +35,8 @@ private slots:
     void readAlikeOnBothBuilds();
     void oneValueChanged_data();
     void oneValueChanged();
+    void savedPastAReader_data();
+    void savedPastAReader();
 };
 
 void TestSettingsFile::qt5Text_data()
@@ -248,6 +253,40 @@ void TestSettingsFile::oneValueChanged()
     const SettingsFile file(path);
     QCOMPARE(file.bytes(), expected);
     QCOMPARE(file.settings().value(QStringLiteral("EthMAC")).toString(), QStringLiteral("00-1a-2c"));
+}
+
+void TestSettingsFile::savedPastAReader_data()
+{
+    QTest::addColumn<int>("holdMs");            // how long another program keeps the file open
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("a look of 300 ms is waited for") << 300 << true;
+    QTest::newRow("a file kept open is not replaced, and that is told") << 3500 << false;
+}
+
+// Another station's look at the profile while this one stores the next MAC: on Windows the
+// file cannot be replaced while it is open.
+void TestSettingsFile::savedPastAReader()
+{
+#ifndef Q_OS_WIN
+    QSKIP("only Windows keeps a file that is open from being replaced");
+#endif
+    QFETCH(int, holdMs);
+    QFETCH(bool, saved);
+    const QString path = rowFile("held-");
+    QVERIFY(saveIniBytes(path, "EthMAC=00-1a-2b\n"));
+    std::promise<bool> opened;
+    std::thread reader([&] {
+        QFile file(path);
+        opened.set_value(file.open(QIODevice::ReadOnly));
+        std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+    });
+    const bool open = opened.get_future().get();
+    const bool result = saveIniBytes(path, "EthMAC=00-1a-2c\n");
+    reader.join();
+    QVERIFY(open);
+    QCOMPARE(result, saved);
+    QCOMPARE(SettingsFile(path).bytes(), saved ? QByteArray("EthMAC=00-1a-2c\n") : QByteArray("EthMAC=00-1a-2b\n"));
 }
 
 TALLY_TEST_MAIN(TestSettingsFile)
