@@ -404,7 +404,7 @@ bool saveIniBytes(const QString &path, const QByteArray &bytes)
 #ifdef Q_OS_WIN
     constexpr qint64 ReplaceRetryMs = 2000;
 #else
-    constexpr qint64 ReplaceRetryMs = 2000;
+    constexpr qint64 ReplaceRetryMs = 0;    // a rename here fails for good (folder, disk)
 #endif
     QElapsedTimer clock;
     clock.start();
