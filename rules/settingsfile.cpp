@@ -396,51 +396,65 @@ QByteArray withIniValue(const QByteArray &ini, const QString &key, const QByteAr
     return out.insert(at, added + lineEnd);
 }
 
+namespace {
+
+// Windows lets no program replace a file that another has open (a station taking a look at the
+// profile, a virus scanner, an editor's preview), nor open one while it is being replaced (a
+// station storing the next MAC). Either lasts milliseconds, so both sides try again for a
+// while before they count as failed.
+#ifdef Q_OS_WIN
+constexpr qint64 SharingRetryMs = 2000;
+#else
+constexpr qint64 SharingRetryMs = 0;    // a rename or an open here fails for good (folder, disk)
+#endif
+constexpr int SharingRetryPauseMs = 20;
+
+} // namespace
+
 bool saveIniBytes(const QString &path, const QByteArray &bytes)
 {
-    // Windows does not replace a file that some program has open (another station taking a look
-    // at the profile, a virus scanner, an editor's preview). Such a look lasts milliseconds, so
-    // the save is tried again for a while before it counts as failed.
-#ifdef Q_OS_WIN
-    constexpr qint64 ReplaceRetryMs = 2000;
-#else
-    constexpr qint64 ReplaceRetryMs = 0;    // a rename here fails for good (folder, disk)
-#endif
     QElapsedTimer clock;
     clock.start();
     for (;;) {
         QSaveFile file(path);
         if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
             return true;
-        if (file.error() != QFileDevice::RenameError || clock.elapsed() >= ReplaceRetryMs)
+        if (file.error() != QFileDevice::RenameError || clock.elapsed() >= SharingRetryMs)
             return false;
-        QThread::msleep(20);
+        QThread::msleep(SharingRetryPauseMs);
     }
 }
 
 SettingsFile::SettingsFile(const QString &path)
 {
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        data = file.readAll();
-    else
-        readable = !file.exists();
-    const QByteArray portable = portableIniText(data);
-
-    if (portable == data) {
-        reader.reset(new QSettings(path, QSettings::IniFormat));
-    } else {
-        // QSettings reads only files. It has read the copy once it is constructed, so the copy,
-        // which holds the profile's password in clear, goes again at once (a temporary file is
-        // for its owner's eyes only while it lasts).
-        QTemporaryFile copy;
-        if (copy.open() && copy.write(portable) == portable.size() && copy.flush()) {
-            copy.close();
-            reader.reset(new QSettings(copy.fileName(), QSettings::IniFormat));
-        } else {
-            readable = false;
-            reader.reset(new QSettings(path, QSettings::IniFormat));
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            data = file.readAll();
+            break;
         }
+        readable = !file.exists();
+        if (readable || clock.elapsed() >= SharingRetryMs)
+            break;
+        QThread::msleep(SharingRetryPauseMs);
+    }
+
+    // Qt's parser is given a copy of the bytes just read, never the file itself: QSettings keeps
+    // what it parsed of a file and reuses it while the file's size and time stay the same, and
+    // another station can store a profile of the same size within the same tick of the clock.
+    // It has read the copy once it is constructed, so the copy, which holds the profile's
+    // password in clear, goes again at once (a temporary file is for its owner's eyes only while
+    // it lasts).
+    const QByteArray portable = portableIniText(data);
+    QTemporaryFile copy;
+    if (copy.open() && copy.write(portable) == portable.size() && copy.flush()) {
+        copy.close();
+        reader.reset(new QSettings(copy.fileName(), QSettings::IniFormat));
+    } else {
+        readable = false;
+        reader.reset(new QSettings(path, QSettings::IniFormat));
     }
 
     // QSettings parses a section when a key of it is first asked for, finding it by the key's

@@ -76,7 +76,8 @@ public:
     SettingsFile &operator=(const SettingsFile &) = delete;
 
     // False when the file is there but could not be read (the settings are then what Qt reads
-    // of it directly). A missing file reads as one without keys, as QSettings reads it.
+    // of it directly). A missing file reads as one without keys, as QSettings reads it. On
+    // Windows a file that another program is replacing this moment is waited for up to 2 s.
     bool isReadable() const { return readable; }
     const QSettings &settings() const { return *reader; }
     // The file's bytes as they are on disk.

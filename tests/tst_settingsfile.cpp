@@ -5,7 +5,10 @@
 #include "testmain.h"
 #include "testplatform.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <future>
@@ -35,8 +38,9 @@ private slots:
     void readAlikeOnBothBuilds();
     void oneValueChanged_data();
     void oneValueChanged();
-    void savedPastAReader_data();
-    void savedPastAReader();
+    void sharedWithAnotherProgram_data();
+    void sharedWithAnotherProgram();
+    void readAfreshEveryTime();
 };
 
 void TestSettingsFile::qt5Text_data()
@@ -255,38 +259,77 @@ void TestSettingsFile::oneValueChanged()
     QCOMPARE(file.settings().value(QStringLiteral("EthMAC")).toString(), QStringLiteral("00-1a-2c"));
 }
 
-void TestSettingsFile::savedPastAReader_data()
+void TestSettingsFile::sharedWithAnotherProgram_data()
 {
-    QTest::addColumn<int>("holdMs");            // how long another program keeps the file open
-    QTest::addColumn<bool>("saved");
+    QTest::addColumn<bool>("alone");            // the other program lets nobody else open the file
+    QTest::addColumn<int>("holdMs");            // how long it keeps the file open
+    QTest::addColumn<bool>("done");             // this side's save (or, `alone`, its read) went through
 
-    QTest::newRow("a look of 300 ms is waited for") << 300 << true;
-    QTest::newRow("a file kept open is not replaced, and that is told") << 3500 << false;
+    QTest::newRow("a look of 300 ms is waited for by a save") << false << 300 << true;
+    QTest::newRow("a file kept open is not replaced, and that is told") << false << 3500 << false;
+    QTest::newRow("a file being replaced for 300 ms is waited for by a read") << true << 300 << true;
+    QTest::newRow("a file kept to itself is not read, and that is told") << true << 3000 << false;
 }
 
-// Another station's look at the profile while this one stores the next MAC: on Windows the
-// file cannot be replaced while it is open.
-void TestSettingsFile::savedPastAReader()
+// Stations that share a profile on Windows: one stores the next MAC while another takes a look
+// at the file. Windows replaces no file that is open, and opens none while it is being replaced
+// (a replace holds the file for itself, as the other program here does).
+void TestSettingsFile::sharedWithAnotherProgram()
 {
 #ifndef Q_OS_WIN
-    QSKIP("only Windows keeps a file that is open from being replaced");
-#endif
+    QSKIP("only Windows keeps a file that is open from being replaced, or being replaced from being opened");
+#else
+    QFETCH(bool, alone);
     QFETCH(int, holdMs);
-    QFETCH(bool, saved);
+    QFETCH(bool, done);
     const QString path = rowFile("held-");
     QVERIFY(saveIniBytes(path, "EthMAC=00-1a-2b\n"));
+    const std::wstring native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
     std::promise<bool> opened;
-    std::thread reader([&] {
-        QFile file(path);
-        opened.set_value(file.open(QIODevice::ReadOnly));
+    std::thread other([&] {
+        const HANDLE handle = CreateFileW(native.c_str(), GENERIC_READ,
+                                          alone ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        opened.set_value(handle != INVALID_HANDLE_VALUE);
         std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+        CloseHandle(handle);
     });
     const bool open = opened.get_future().get();
-    const bool result = saveIniBytes(path, "EthMAC=00-1a-2c\n");
-    reader.join();
+    bool result = false;
+    if (alone) {
+        const SettingsFile file(path);
+        result = file.isReadable() && file.settings().value(QStringLiteral("EthMAC")).toString() == "00-1a-2b";
+    } else {
+        result = saveIniBytes(path, "EthMAC=00-1a-2c\n");
+    }
+    other.join();
     QVERIFY(open);
-    QCOMPARE(result, saved);
+    QCOMPARE(result, done);
+    const bool saved = !alone && done;
     QCOMPARE(SettingsFile(path).bytes(), saved ? QByteArray("EthMAC=00-1a-2c\n") : QByteArray("EthMAC=00-1a-2b\n"));
+#endif
+}
+
+// Another station stores the profile with the same size within the same tick of the clock: the
+// next reading is of the bytes on disk, not of what was parsed before.
+void TestSettingsFile::readAfreshEveryTime()
+{
+    const QString path = QStringLiteral("afresh.ini");
+    QVERIFY(saveIniBytes(path, "EthMAC=00-1a-2b-3c-4d-5e\n"));
+    QDateTime modified;
+    {
+        const SettingsFile first(path);
+        QCOMPARE(first.settings().value(QStringLiteral("EthMAC")).toString(), QStringLiteral("00-1a-2b-3c-4d-5e"));
+        modified = QFileInfo(path).lastModified();
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.write("EthMAC=00-1a-2b-3c-4d-5f\n") == 25);
+    QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    file.close();
+    QCOMPARE(QFileInfo(path).lastModified(), modified);
+    const SettingsFile second(path);
+    QCOMPARE(second.settings().value(QStringLiteral("EthMAC")).toString(), QStringLiteral("00-1a-2b-3c-4d-5f"));
 }
 
 TALLY_TEST_MAIN(TestSettingsFile)
