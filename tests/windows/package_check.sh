@@ -15,7 +15,7 @@ build=$(cd "$1" && pwd)
 wine=$2
 objdump=$3
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=wineserver
 cleanup() {
@@ -85,8 +85,16 @@ said=$("$wine" "$folder/tallyctl.exe" --version 2>&1 || true)
 
 "$wine" "$folder/unit-simulator.exe" --listen "$address:0" > simulator.out 2>&1 &
 simulator=$!
-if wait_for grep -q '^listening on ' simulator.out; then
-    port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' simulator.out)
+# Its first line names the port, once the program is up: the first program of a fresh prefix
+# can take many seconds to start while the suite's other programs load the machine, so the wait
+# is for that line (or for the program to end), up to a minute.
+for _ in $(seq 600); do
+    grep -q '^listening on ' simulator.out && break
+    kill -0 "$simulator" 2>/dev/null || break
+    sleep 0.1
+done
+if grep -q '^listening on ' simulator.out; then
+    port=$(tr -d '\r' < simulator.out | sed -n 's/^listening on .*:\([0-9]*\)$/\1/p')
     "$wine" "$folder/tallyctl.exe" read --host "$address:$port" > read.out 2>&1 || true
     head -n1 read.out | grep -qx 'FullTimeout=1000' \
         || problem "tallyctl.exe from the zip did not read unit-simulator.exe from the zip: $(cat read.out)"
