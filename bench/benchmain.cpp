@@ -9,6 +9,7 @@
 #include "rawreplay.h"
 #include "startuprun.h"
 #include "stationsrun.h"
+#include "testaddress.h"
 #include "unitprocess.h"
 #include "windowrunner.h"
 
@@ -26,8 +27,8 @@ using BenchMath::number;
 
 namespace {
 
-const QString UnitHost = QStringLiteral("127.0.0.20");
-const QString RelayHost = QStringLiteral("127.0.0.21");
+const QString UnitHost = testAddress(20);
+const QString RelayHost = testAddress(21);
 constexpr int PacedBaud = 9600;
 // About as long as a paced write-all: what lies between two starts of tallyctl in the paced rows.
 constexpr int IdleBeforeStartMs = 200;
@@ -184,8 +185,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Times read-all, write-all and the start-up of the configurator, and tallyctl read and write,\n"
-        "against the unit simulator on 127.0.0.20 (and a counting relay on 127.0.0.21), and prints\n"
-        "one table."));
+        "against the unit simulator on a loopback address of its own, 127.A.B.20 with A.B from its\n"
+        "process id (and a counting relay on 127.A.B.21), and prints one table."));
     parser.addHelpOption();
     const QCommandLineOption runsOption(QStringLiteral("runs"),
         QStringLiteral("Runs of each operation with an instant unit (default 50)."), QStringLiteral("N"), QStringLiteral("50"));

@@ -23,7 +23,7 @@ public:
     StationsRun(const QString &tallyctl, const QString &simulator, const QString &folder,
                 const QByteArray &profile);
 
-    // The stations' units listen on 127.0.0.40 and up; `baud` paces their lines (0: unpaced).
+    // The stations' units listen on this run's loopback addresses 127.A.B.40 and up; `baud` paces their lines (0: unpaced).
     Result run(int stations, int units, int baud) const;
 
 private:

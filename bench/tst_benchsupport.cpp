@@ -3,6 +3,7 @@
 #include "countingrelay.h"
 #include "rawreplay.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testbytes.h"
 #include "startuprun.h"
 #include "stationsrun.h"
@@ -20,9 +21,9 @@ Q_DECLARE_METATYPE(Operation)
 
 namespace {
 
-const QString UnitHost = QStringLiteral("127.0.0.30");
-const QString RelayHost = QStringLiteral("127.0.0.31");
-const QString ProcessHost = QStringLiteral("127.0.0.32");
+const QString UnitHost = testAddress(30);
+const QString RelayHost = testAddress(31);
+const QString ProcessHost = testAddress(32);
 constexpr quint16 Port = 20107;
 
 // The window, or tallyctl with its profile in the working directory.

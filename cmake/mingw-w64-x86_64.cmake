@@ -54,9 +54,11 @@ if(TALLYCONF_WINE)
     # Wine hands no QT_ variable of Linux to Windows programs, so that a Linux desktop's Qt
     # settings stay out of them; a WINEQT_ variable arrives without its WINE. Without a console
     # Qt Test writes its plain log to the debugger, not stdout, unless told otherwise; tests
-    # run without a display.
+    # run without a display. Wine's menu builder stays off: it would put the programs' entries
+    # into the Linux desktop's menus, outside the build tree.
     set(CMAKE_CROSSCOMPILING_EMULATOR
         ${CMAKE_COMMAND} -E env WINEPREFIX=${TALLYCONF_WINEPREFIX} WINEDEBUG=-all
+        WINEDLLOVERRIDES=winemenubuilder.exe=d
         WINEQT_FORCE_STDERR_LOGGING=1 WINEQT_QPA_PLATFORM=offscreen
         ${TALLYCONF_WINE})
 endif()

@@ -25,7 +25,7 @@ fi
 
 build=$2
 if [ "$3" = windows ]; then
-    export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+    export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
     wine=/usr/lib/wine/wine64
     simulator=("$wine" "$build/bin/unit-simulator.exe")
     geometry=("$wine" "$build/bin/tallyconf-widget-geometry.exe")

@@ -53,6 +53,13 @@ build=build-windows
 host=$build/host
 export WINEPREFIX=$root/$build/wineprefix
 export WINEDEBUG=-all
+# Wine's menu builder would put entries for the installer's shortcuts into this machine's own
+# desktop menus (~/.local/share/applications/wine, ~/.config/menus); nothing of a run is left
+# outside the build tree and the Qt cache.
+export WINEDLLOVERRIDES=winemenubuilder.exe=d
+# The suite's own loopback addresses (tests/common/testaddress.h): Wine numbers the programs of
+# every prefix alike, so the run takes its number from this script's Linux process id.
+export TALLYCONF_TEST_RUN=$$
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 

@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "records.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testbytes.h"
 #include "testmain.h"
 
@@ -13,7 +14,7 @@
 
 namespace {
 
-const QString unitAddress = QStringLiteral("127.0.0.3");
+const QString unitAddress = testAddress(3);
 
 enum Operation {
     ReadCashDeskState, ReadTimeouts, ReadServerAddress, ReadGprs, ReadEthernet, ReadPriority,

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testmain.h"
 #include "tst_writeform.h"
 
@@ -18,7 +19,7 @@ Q_DECLARE_METATYPE(WriteForm::Fields)
 
 namespace {
 
-const QString Address = QStringLiteral("127.0.0.7");
+const QString Address = testAddress(7);
 
 QString repeated(const char *utf8, int times)
 {

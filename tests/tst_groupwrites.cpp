@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testmain.h"
 #include "tst_writeform.h"
 
@@ -18,7 +19,7 @@ using namespace WriteForm;
 
 namespace {
 
-const QString Address = QStringLiteral("127.0.0.8");
+const QString Address = testAddress(8);
 const QString SettingsFile = QStringLiteral("tallyconf.ini");
 
 // What the settings file holds, read afresh as a later start of the program would.

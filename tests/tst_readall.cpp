@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testmain.h"
 #include "testplatform.h"
 #include "windowtesting.h"
@@ -14,7 +15,7 @@
 
 using namespace WindowTest;
 
-// "Прочитать всё" against the simulated unit on 127.0.0.5.
+// "Прочитать всё" against the simulated unit on host 5 of the run's loopback network.
 class TestReadAll : public QObject
 {
     Q_OBJECT
@@ -38,13 +39,13 @@ private slots:
 
 private:
     // Fills every field with junk, runs the read and returns the boxes it showed.
-    QList<MessageBoxCatcher::Box> readAll(MainWindow &window, const QString &address = QStringLiteral("127.0.0.5"));
+    QList<MessageBoxCatcher::Box> readAll(MainWindow &window, const QString &address = testAddress(5));
     void verifyLinkClosed();
 
-    SimulatorFixture unit{QStringLiteral("127.0.0.5")};
+    SimulatorFixture unit{testAddress(5)};
 };
 
-static const char *const address = "127.0.0.5";
+static const QString address = testAddress(5);
 
 // A server address block: IP 10.0.0.1, port 80, then the URL length byte and URL bytes.
 static QByteArray serverBlock(quint8 urlLength, const QByteArray &url, int size = 137)
@@ -342,7 +343,7 @@ void TestReadAll::connectionRefused()
     // The helper itself must see a connection that is left open.
     {
         QTcpSocket probe;
-        probe.connectToHost(QString::fromLatin1(address), 20107);
+        probe.connectToHost(address, 20107);
         QVERIFY(probe.waitForConnected(1000));
         QTRY_VERIFY(unit.hasClient());
     }

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testmain.h"
 #include "windowtesting.h"
 
@@ -22,7 +23,7 @@ void expectOneBox(const QList<MessageBoxCatcher::Box> &boxes, int icon, const QS
 
 } // namespace
 
-// The four test buttons and the reset, against the simulated unit on 127.0.0.6.
+// The four test buttons and the reset, against the simulated unit on host 6 of the run's loopback network.
 class TestServiceTests : public QObject
 {
     Q_OBJECT
@@ -51,10 +52,10 @@ private:
                                         QMessageBox::StandardButton answer = QMessageBox::No,
                                         bool preflight = false);
 
-    SimulatorFixture unit{QStringLiteral("127.0.0.6")};
+    SimulatorFixture unit{testAddress(6)};
 };
 
-static const char *const address = "127.0.0.6";
+static const QString address = testAddress(6);
 
 QList<MessageBoxCatcher::Box> TestServiceTests::press(MainWindow &window, const char *button,
                                                       QMessageBox::StandardButton answer, bool preflight)
@@ -138,7 +139,7 @@ void TestServiceTests::measuringTests()
     if (!fault.isEmpty())
         QVERIFY(unit.addFault(fault));
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
 
     const QList<MessageBoxCatcher::Box> boxes = press(window, button.constData());
     expectOneBox(boxes, icon, shown);
@@ -199,7 +200,7 @@ void TestServiceTests::statusTexts()
     if (!fault.isEmpty())
         QVERIFY(unit.addFault(fault));
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
 
     const QList<MessageBoxCatcher::Box> boxes = press(window, button.constData());
     expectOneBox(boxes, icon, shown);
@@ -261,7 +262,7 @@ void TestServiceTests::resetKinds()
     QFETCH(QString, request);
 
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
     QComboBox *kinds = window.findChild<QComboBox *>(QStringLiteral("resetComboBox"));
     kinds->setCurrentIndex(kind);
     QCOMPARE(kinds->currentText(), QString::fromUtf8(QTest::currentDataTag()));
@@ -282,7 +283,7 @@ void TestServiceTests::resetRefused()
 {
     QVERIFY(unit.addFault(QStringLiteral("result=01@26")));
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
     window.findChild<QComboBox *>(QStringLiteral("resetComboBox"))->setCurrentIndex(0);
 
     const QList<MessageBoxCatcher::Box> boxes = press(window, "pushButton_reset", QMessageBox::Yes);
@@ -295,7 +296,7 @@ void TestServiceTests::resetRefused()
 void TestServiceTests::resetWithoutSelectionAsksNothing()
 {
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
     window.findChild<QComboBox *>(QStringLiteral("resetComboBox"))->setCurrentIndex(-1);
 
     const QList<MessageBoxCatcher::Box> boxes = press(window, "pushButton_reset", QMessageBox::Yes, true);
@@ -308,7 +309,7 @@ void TestServiceTests::resetWithoutSelectionAsksNothing()
 void TestServiceTests::resetAnsweredNo()
 {
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
     window.findChild<QComboBox *>(QStringLiteral("resetComboBox"))->setCurrentIndex(0);
 
     const QList<MessageBoxCatcher::Box> boxes = press(window, "pushButton_reset", QMessageBox::No);
@@ -320,7 +321,7 @@ void TestServiceTests::resetAnsweredNo()
 void TestServiceTests::resetAfterReadAll()
 {
     MainWindow window;
-    selectNetwork(window, QString::fromLatin1(address));
+    selectNetwork(window, address);
     window.findChild<QComboBox *>(QStringLiteral("resetComboBox"))->setCurrentIndex(2);
     QVERIFY(press(window, "pushButtonRead").isEmpty());
     unit.clearRequests();

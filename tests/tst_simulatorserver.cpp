@@ -1,3 +1,4 @@
+#include "testaddress.h"
 #include "testmain.h"
 
 #include "simulatorfixture.h"
@@ -16,12 +17,12 @@
 #endif
 
 // This program's own loopback address; nothing here talks to anything else.
-static const char *const Address = "127.0.0.2";
+static const QString Address = testAddress(2);
 static const quint16 Port = 20107;
 
 static bool connectTo(QTcpSocket &socket)
 {
-    socket.connectToHost(QString::fromLatin1(Address), Port);
+    socket.connectToHost(Address, Port);
     return socket.waitForConnected(1000);
 }
 
@@ -90,9 +91,9 @@ void TestSimulatorServer::answersRawClient()
 {
     QFETCH(QByteArray, request);
     QFETCH(QString, answer);
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     QVERIFY(unit.isListening());
-    QCOMPARE(unit.address(), QString::fromLatin1(Address));
+    QCOMPARE(unit.address(), Address);
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
     const int expected = QByteArray::fromHex(answer.toLatin1()).size();
@@ -102,7 +103,7 @@ void TestSimulatorServer::answersRawClient()
 
 void TestSimulatorServer::connectionAfterConnection()
 {
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     for (int round = 0; round < 5; ++round) {
         QTcpSocket socket;
         QVERIFY(connectTo(socket));
@@ -119,7 +120,7 @@ void TestSimulatorServer::connectionAfterConnection()
 
 void TestSimulatorServer::secondClientWaitsItsTurn()
 {
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     QTcpSocket first;
     QVERIFY(connectTo(first));
     QCOMPARE(spaced(exchange(first, hex("02 02 07 0A 0F"), 6)), QStringLiteral("06 02 02 00 02 00"));
@@ -154,7 +155,7 @@ void TestSimulatorServer::vanishedClientLeavesNothingBehind()
     QFETCH(QByteArray, firstSends);
     QFETCH(QByteArray, secondSends);
     QFETCH(QString, secondGets);
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     {
         QTcpSocket first;
         QVERIFY(connectTo(first));
@@ -174,7 +175,7 @@ void TestSimulatorServer::quietLineDropsHalfFrame()
 {
     // A corrupt LEN of 255 would swallow the next request whole; after a second of silence
     // the unit gives up on it, like the configurator does on a stalled answer.
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
     socket.write(hex("02 FF 07"));
@@ -186,7 +187,7 @@ void TestSimulatorServer::quietLineDropsHalfFrame()
 
 void TestSimulatorServer::fixtureSettersAndGetters()
 {
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     unit.setGroup(6, hex("00 10 27 20 4E 05 00"));
     QCOMPARE(spaced(unit.group(6)), QStringLiteral("00 10 27 20 4E 05 00"));
     unit.setUnitStatus({hex("C0 E1 E2")});
@@ -211,7 +212,7 @@ void TestSimulatorServer::fixtureSettersAndGetters()
 
 void TestSimulatorServer::fixtureRestart()
 {
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     unit.setGroup(10, hex("00 04"));
     QVERIFY(unit.addFault(QStringLiteral("nak@07/06")));
     unit.setBaudRate(300);
@@ -231,7 +232,7 @@ void TestSimulatorServer::fixtureRestart()
 
 void TestSimulatorServer::fixtureFaults()
 {
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     QVERIFY(!unit.addFault(QStringLiteral("explode")));
     QVERIFY(!unit.addFault(QStringLiteral("nak@61/01")));
     QVERIFY(unit.addFault(QStringLiteral("nak@07/04")));
@@ -261,7 +262,7 @@ void TestSimulatorServer::faultTiming()
     QFETCH(QString, fault);
     QFETCH(int, earlyBytes);
     QFETCH(int, lateAfterMs);
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     QVERIFY(unit.addFault(fault));
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
@@ -294,7 +295,7 @@ void TestSimulatorServer::pacing()
     QFETCH(int, baud);
     QFETCH(int, atLeastMs);
     QFETCH(int, atMostMs);
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     unit.setBaudRate(baud);
     QTcpSocket socket;
     QVERIFY(connectTo(socket));
@@ -309,9 +310,9 @@ void TestSimulatorServer::logFile()
 {
     SimulatorServer server;
     QVERIFY(server.setLogFile(QStringLiteral("requests.log")));
-    QVERIFY(server.listen(QHostAddress(QString::fromLatin1(Address)), Port));
+    QVERIFY(server.listen(QHostAddress(Address), Port));
     QTcpSocket socket;
-    socket.connectToHost(QString::fromLatin1(Address), Port);
+    socket.connectToHost(Address, Port);
     QTRY_VERIFY(socket.state() == QAbstractSocket::ConnectedState);
     socket.write(hex("FF 02 02 07 06 03 02 01 55 54"));
     QByteArray answer;
@@ -371,16 +372,16 @@ void TestSimulatorServer::programRefusesBadOptions_data()
 
     QTest::newRow("bad fault") << QStringList{"--fault", "explode"} << "explode";
     QTest::newRow("second fault bad") << QStringList{"--fault", "nak", "--fault", "nak@70"} << "nak@70";
-    QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.2"} << "--listen";
+    QTest::newRow("listen without port") << QStringList{"--listen", Address} << "--listen";
     QTest::newRow("listen on a name") << QStringList{"--listen", "localhost:20107"} << "--listen";
-    QTest::newRow("port beyond 16 bits") << QStringList{"--listen", "127.0.0.2:70000"} << "--listen";
+    QTest::newRow("port beyond 16 bits") << QStringList{"--listen", Address + ":70000"} << "--listen";
     QTest::newRow("missing state file") << QStringList{"--state", "absent.json"} << "absent.json";
     QTest::newRow("broken state file") << QStringList{"--state", "broken.json"} << "priority";
     QTest::newRow("baud zero") << QStringList{"--baud", "0"} << "--baud";
     QTest::newRow("baud not a number") << QStringList{"--baud", "fast"} << "--baud";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << "bogus";
     QTest::newRow("stray argument") << QStringList{"stray"} << "stray";
-    QTest::newRow("unwritable log") << QStringList{"--listen", "127.0.0.2:20107", "--log", "no/such/dir/x.log"} << "x.log";
+    QTest::newRow("unwritable log") << QStringList{"--listen", Address + ":20107", "--log", "no/such/dir/x.log"} << "x.log";
 }
 
 void TestSimulatorServer::programRefusesBadOptions()
@@ -404,13 +405,13 @@ void TestSimulatorServer::programRefusesBadOptions()
 
 void TestSimulatorServer::programCannotListenTwice()
 {
-    SimulatorFixture unit(QString::fromLatin1(Address));
+    SimulatorFixture unit(Address);
     QProcess program;
-    program.start(simulatorPath(), {QStringLiteral("--listen"), QStringLiteral("127.0.0.2:20107")});
+    program.start(simulatorPath(), {QStringLiteral("--listen"), Address + QStringLiteral(":20107")});
     QVERIFY(program.waitForFinished(5000));
     QVERIFY(program.exitCode() != 0);
     const QString error = QString::fromLocal8Bit(program.readAllStandardError());
-    QVERIFY2(error.contains(QStringLiteral("cannot listen on 127.0.0.2:20107")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("cannot listen on %1:20107").arg(Address)), qPrintable(error));
 }
 
 void TestSimulatorServer::programHelpAndPortCount()
@@ -441,7 +442,7 @@ void TestSimulatorServer::programServesWithItsOptions()
     state.write(R"({"priority": 3, "timeouts": {"full": 2000, "command": 300, "retry": 120}})");
     state.close();
 
-    QStringList arguments{"--listen", "127.0.0.2:20107", "--state", "unit.json",
+    QStringList arguments{"--listen", Address + ":20107", "--state", "unit.json",
                           "--fault", "nak@07/04", "--fault", "badsum@58/02", "--log", "unit.log"};
 #ifdef Q_OS_LINUX
     arguments << QStringLiteral("--pty");
@@ -450,13 +451,13 @@ void TestSimulatorServer::programServesWithItsOptions()
     program.start(simulatorPath(), arguments);
     QVERIFY(program.waitForStarted(5000));
     QByteArray banner;
-    QTRY_VERIFY_WITH_TIMEOUT((banner += program.readAllStandardOutput()).contains("listening on 127.0.0.2:20107\n"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT((banner += program.readAllStandardOutput()).contains(QStringLiteral("listening on %1:20107\n").arg(Address).toUtf8()), 5000);
 #ifdef Q_OS_LINUX
     QTRY_VERIFY_WITH_TIMEOUT((banner += program.readAllStandardOutput()).contains("pty: /dev/"), 5000);
 #endif
 
     QTcpSocket socket;
-    socket.connectToHost(QString::fromLatin1(Address), Port);
+    socket.connectToHost(Address, Port);
     QTRY_VERIFY(socket.state() == QAbstractSocket::ConnectedState);
     const struct { const char *request; const char *answer; } steps[] = {
         {"02 02 07 0A 0F", "06 02 02 00 03 01"},

@@ -4,8 +4,10 @@
 
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
+#include "protocol.h"
 #include "settingsfile.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testmain.h"
 #include "testplatform.h"
 #include "windowtesting.h"
@@ -26,7 +28,7 @@ using namespace WindowTest;
 
 namespace {
 
-const QString Address = QStringLiteral("127.0.0.10");
+const QString Address = testAddress(10);
 const QString Host = Address + QStringLiteral(":20107");
 const QString ProfileFile = QStringLiteral("tallyconf.ini");
 
@@ -826,22 +828,22 @@ void TestTallyctl::seriesGoesOnUntilEndOfInput()
         return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
     };
     const auto reserved = [&profilePath](int unit, const char *mac) {
-        return QStringLiteral("{\"channel\":\"tcp:127.0.0.10:20107\",\"event\":\"reserved\",\"mac\":\"%1\","
-                              "\"profile\":\"%2\",\"unit\":%3}")
-            .arg(QLatin1String(mac), profilePath).arg(unit);
+        return QStringLiteral("{\"channel\":\"tcp:%1\",\"event\":\"reserved\",\"mac\":\"%2\","
+                              "\"profile\":\"%3\",\"unit\":%4}")
+            .arg(Host, QLatin1String(mac), profilePath).arg(unit);
     };
     QCOMPARE(entry(0), reserved(1, "00-1a-2b-3c-4d-ff"));
-    QCOMPARE(entry(1), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
+    QCOMPARE(entry(1), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:") + Host + QStringLiteral("\","
                                       "\"command\":\"write\",\"exit\":4,\"groups\":[],\"mac\":\"00-1a-2b-3c-4d-ff\","
                                       "\"macConfirmed\":false,\"macVerified\":null,"
                                       "\"message\":\"Не удается записать MAC-адрес\"}"));
     QCOMPARE(entry(2), reserved(2, "00-1a-2b-3c-4e-00"));
-    QCOMPARE(entry(3), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:127.0.0.10:20107\","
+    QCOMPARE(entry(3), QStringLiteral("{\"cashDeskId\":null,\"channel\":\"tcp:") + Host + QStringLiteral("\","
                                       "\"command\":\"write\",\"exit\":4,\"groups\":[\"mac\"],"
                                       "\"mac\":\"00-1a-2b-3c-4e-00\",\"macConfirmed\":true,\"macVerified\":null,"
                                       "\"message\":\"Не удается записать ID ККМ\"}"));
     QCOMPARE(entry(4), reserved(3, "00-1a-2b-3c-4e-01"));
-    QCOMPARE(entry(5), QStringLiteral("{\"cashDeskId\":\"0000000017\",\"channel\":\"tcp:127.0.0.10:20107\","
+    QCOMPARE(entry(5), QStringLiteral("{\"cashDeskId\":\"0000000017\",\"channel\":\"tcp:") + Host + QStringLiteral("\","
                                       "\"command\":\"write\",\"exit\":0,\"groups\":[\"mac\",\"cashdesk\"],"
                                       "\"mac\":\"00-1a-2b-3c-4e-01\",\"macConfirmed\":true,\"macVerified\":null,"
                                       "\"message\":\"\"}"));
@@ -897,7 +899,7 @@ void TestTallyctl::stationsShareAProfile()
     std::vector<std::unique_ptr<SimulatorFixture>> unitsOnPorts;
     std::vector<std::unique_ptr<QProcess>> processes;
     for (int i = 0; i < stations; ++i) {
-        const QString address = QStringLiteral("127.0.0.%1").arg(11 + i);
+        const QString address = testAddress(11 + i);
         unitsOnPorts.emplace_back(new SimulatorFixture(address));
         QVERIFY(unitsOnPorts.back()->isListening());
         processes.emplace_back(new QProcess);
@@ -1062,20 +1064,25 @@ void TestTallyctl::cutOffMidWrite()
                   {"write", ProfileFile, "--host", Host, "--increment-mac", "--journal", "journal.jsonl"});
     QVERIFY(process.waitForStarted(5000));
     process.closeWriteChannel();
-    const auto reached = [&] {
-        // Held means named: killed between creating the lock file and writing its line, the
-        // station would leave an empty file, which counts as held until it is stale.
-        if (trigger == 0) {
-            qint64 pid = 0;
-            QString host;
-            QString program;
-            return QLockFile(lockPath).getLockInfo(&pid, &host, &program) && pid == process.processId();
-        }
+    const auto unitGot = [&](int command) {
         for (const QByteArray &frame : sim.requests()) {
-            if (frame.size() > 2 && uchar(frame.at(2)) == trigger)
+            if (frame.size() > 2 && uchar(frame.at(2)) == command)
                 return true;
         }
         return false;
+    };
+    const auto reached = [&] {
+        if (trigger != 0)
+            return unitGot(trigger);
+        // Taking the MAC: the Ethernet group, the one before it, has gone out (the lock the
+        // station waits for before it opens the channel is gone by then), and the profile's
+        // lock names the station. Held means named: killed between creating the lock file and
+        // writing its line, the station would leave an empty file.
+        qint64 pid = 0;
+        QString host;
+        QString program;
+        return unitGot(Protocol::CmdWriteEthernetSettings) && QLockFile(lockPath).getLockInfo(&pid, &host, &program)
+            && pid == process.processId();
     };
     QElapsedTimer clock;
     clock.start();

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "simulatorfixture.h"
+#include "testaddress.h"
 #include "testmain.h"
 #include "tst_writeform.h"
 
@@ -17,7 +18,7 @@ using namespace WriteForm;
 
 namespace {
 
-const QString Address = QStringLiteral("127.0.0.9");
+const QString Address = testAddress(9);
 const QString SettingsFile = QStringLiteral("tallyconf.ini");
 
 QString storedMac()

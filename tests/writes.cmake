@@ -1,5 +1,5 @@
-# Writing to the unit: field conversions, encoders, group writes, write-all.
-# Simulator addresses: tst_encoders 127.0.0.7, tst_groupwrites 127.0.0.8, tst_writeall 127.0.0.9.
+# Writing to the unit: field conversions, encoders, group writes, write-all. Simulators on hosts of
+# the run's loopback network (testaddress.h): tst_encoders 7, tst_groupwrites 8, tst_writeall 9.
 tally_add_test(tst_fieldtext SOURCES tst_fieldtext.cpp LIBS tallywindow TIMEOUT 20)
 tally_add_test(tst_encoders SOURCES tst_encoders.cpp tst_writeform.h LIBS tallywindow TIMEOUT 30)
 tally_add_test(tst_groupwrites SOURCES tst_groupwrites.cpp tst_writeform.h LIBS tallywindow TIMEOUT 30)

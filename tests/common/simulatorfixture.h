@@ -8,8 +8,9 @@
 #include <memory>
 
 // The unit simulator running on a thread of its own and listening on address:20107, so that the
-// link under test can block the test's thread while the fake unit answers. Use one loopback
-// address per test program (127.0.0.2 and up); nothing ever listens outside 127.0.0.0/8.
+// link under test can block the test's thread while the fake unit answers. Each test program
+// has a host number of its own in the run's loopback network (testAddress()); nothing ever
+// listens outside 127.0.0.0/8.
 class SimulatorFixture
 {
 public:

@@ -9,7 +9,7 @@ set -euo pipefail
 wine=$1
 export WINEPREFIX=$2
 bin=$3
-export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
+export WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d LANG=C.UTF-8 LC_ALL=C.UTF-8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

@@ -11,8 +11,10 @@ wine=$1
 export WINEPREFIX=$2
 bin=$3
 host=$4
-export WINEDEBUG=-all
-address=127.0.0.12
+export WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+# Host 12 of the run's own loopback network, as tests/common/testaddress.h makes it.
+run=${TALLYCONF_TEST_RUN:-$$}
+address=127.$((1 + (run >> 8) % 255)).$((run & 255)).12
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 link=$WINEPREFIX/dosdevices/com12
 work=$(mktemp -d)
