@@ -433,6 +433,7 @@ SettingsFile::SettingsFile(const QString &path)
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
             data = file.readAll();
+            readable = true;
             break;
         }
         readable = !file.exists();

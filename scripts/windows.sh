@@ -57,6 +57,11 @@ export WINEDEBUG=-all
 # desktop menus (~/.local/share/applications/wine, ~/.config/menus); nothing of a run is left
 # outside the build tree and the Qt cache.
 export WINEDLLOVERRIDES=winemenubuilder.exe=d
+# Wine keeps its server's socket in a folder of its own under TMPDIR and leaves it there; the
+# run's temporary files, Wine's and the tests' alike, go into one folder that goes at the end.
+TMPDIR=$(mktemp -d "${TMPDIR:-/tmp}/tallyconf-windows.XXXXXX")
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 # The suite's own loopback addresses (tests/common/testaddress.h): Wine numbers the programs of
 # every prefix alike, so the run takes its number from this script's Linux process id.
 export TALLYCONF_TEST_RUN=$$
@@ -94,8 +99,13 @@ fi
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w 2>/dev/null || true
 "$wineserver" -p > "$build/wineserver.log" 2>&1
-trap '"$wineserver" -k 2>/dev/null || true' EXIT
+trap '"$wineserver" -k 2>/dev/null || true; "$wineserver" -w 2>/dev/null || true; rm -rf "$TMPDIR"' EXIT
 "$wine" wineboot > /dev/null 2>&1
+# The first program that opens a window (and talks COM) starts Wine's desktop process (and its
+# RPC service), which live on with the standard handles of that program: started by the first
+# test, they would keep its output pipe open and CTest would wait for them until its time-out.
+# One program started here with nothing to inherit starts both.
+"$wine" "$build/bin/tst_frame.exe" -functions > /dev/null 2>&1
 step_done "Wine prefix"
 
 ctest --test-dir "$build" --output-on-failure -j2 | tee "$build/suite.log"

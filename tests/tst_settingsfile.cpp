@@ -324,7 +324,7 @@ void TestSettingsFile::readAfreshEveryTime()
     }
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.write("EthMAC=00-1a-2b-3c-4d-5f\n") == 25);
+    QVERIFY(file.write("EthMAC=00-1a-2b-3c-4d-5f\n") == 25 && file.flush());
     QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
     file.close();
     QCOMPARE(QFileInfo(path).lastModified(), modified);

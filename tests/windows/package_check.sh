@@ -15,12 +15,14 @@ build=$(cd "$1" && pwd)
 wine=$2
 objdump=$3
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+# Wine's server keeps its socket in a folder under TMPDIR and leaves it: here it goes with $work.
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d TMPDIR=$work
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=wineserver
 cleanup() {
     # Ends every program still running in this prefix, and only those.
     "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
