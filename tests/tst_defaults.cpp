@@ -187,7 +187,7 @@ void TestDefaults::savedFileContents()
     QVERIFY(contents.contains(iniLines("\nUseDHCP=true\n")));
     QVERIFY(contents.contains(iniLines("\nIncrementMac=false\n")));
     QVERIFY(contents.contains(iniLines("\nPriority=-1\n")));
-    QVERIFY(contents.contains(iniLines("\nportNumber=-1\n")));
+    QVERIFY(contents.contains(iniLines("\nportName=\nportNumber=-1\n")));
     QVERIFY(contents.contains(iniLines("\ndeviceAddress=192.168.0.100\n")));
 
     QSettings file(QString::fromLatin1(fileName), QSettings::IniFormat);
@@ -196,7 +196,7 @@ void TestDefaults::savedFileContents()
     QStringList expected = {"FullTimeout", "CommandTimeout", "RetryTimeout", "ServerToken", "IPsrv", "URLaddr",
                             "Port", "APN", "Login", "Password", "BalanceCode", "EthMAC", "EthIP", "EthMask",
                             "Gateway", "DNSaddr", "UseDHCP", "Priority", "CashDeskID", "IncrementMac",
-                            "portNumber", "deviceAddress"};
+                            "portNumber", "portName", "deviceAddress"};
     expected.sort();
     QCOMPARE(keys, expected);
 

@@ -49,6 +49,8 @@ private slots:
     void addressRowFollowsChannel();
     void addressRowAtStartup_data();
     void addressRowAtStartup();
+    void channelByName_data();
+    void channelByName();
     void onlyNetworkWithoutPorts();
 };
 
@@ -678,6 +680,52 @@ void TestForm::addressRowAtStartup()
         QCOMPARE(ports->currentIndex(), stored.toInt());
     else
         QCOMPARE(ports->currentIndex(), -1);
+}
+
+void TestForm::channelByName_data()
+{
+    QTest::addColumn<QByteArray>("file");       // tallyconf.ini as saved
+    QTest::addColumn<QStringList>("ports");     // the serial ports listed now, before "Ethernet"
+    QTest::addColumn<QString>("chosen");        // the entry the defaults select; empty: none
+
+    QTest::newRow("Ethernet saved, a port plugged in since")
+        << QByteArray("portNumber=0\nportName=Ethernet\n") << QStringList{"COM3"} << "Ethernet";
+    QTest::newRow("a port saved, another listed before it since")
+        << QByteArray("portNumber=0\nportName=ttyUSB1\n") << QStringList{"ttyUSB0", "ttyUSB1"} << "ttyUSB1";
+    QTest::newRow("names differ in letter case only")
+        << QByteArray("portNumber=0\nportName=com4\n") << QStringList{"COM3", "COM4"} << "COM3";
+    QTest::newRow("the port saved is gone: by position")
+        << QByteArray("portNumber=1\nportName=ttyUSB9\n") << QStringList{"ttyUSB0", "ttyUSB1"} << "ttyUSB1";
+    QTest::newRow("no name saved: by position") << QByteArray("portNumber=0\n") << QStringList{"COM3"} << "COM3";
+    QTest::newRow("nothing chosen when saved") << QByteArray("portNumber=-1\nportName=\n") << QStringList{"COM3"}
+                                               << QString();
+}
+
+// The channel saved comes back whatever ports were plugged in or out since; the list the window
+// found at start stands in for what a restart would find.
+void TestForm::channelByName()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, ports);
+    QFETCH(QString, chosen);
+
+    MainWindow window;
+    QComboBox *entries = child<QComboBox>(window, "comboBoxPort");
+    entries->clear();
+    entries->addItems(ports + QStringList{QStringLiteral("Ethernet")});
+    QFile ini(QStringLiteral("tallyconf.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[General]\n" + file);
+    ini.close();
+    QVERIFY(QMetaObject::invokeMethod(&window, "loadDefault"));
+    QCOMPARE(entries->currentText(), chosen);
+    QCOMPARE(child<QLineEdit>(window, "deviceAddressEdit")->isEnabled(), chosen == QLatin1String("Ethernet"));
+
+    // Saved again, the file names what is chosen, and still gives its position.
+    QVERIFY(QMetaObject::invokeMethod(&window, "saveDefault"));
+    QSettings saved(QStringLiteral("tallyconf.ini"), QSettings::IniFormat);
+    QCOMPARE(saved.value(QStringLiteral("portName")).toString(), chosen);
+    QCOMPARE(saved.value(QStringLiteral("portNumber")).toInt(), entries->currentIndex());
 }
 
 void TestForm::onlyNetworkWithoutPorts()

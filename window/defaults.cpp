@@ -20,10 +20,18 @@ void MainWindow::loadDefault()
     form->incrementMacCheckBox->setChecked(stored.value(QStringLiteral("IncrementMac"), false).toBool());
     form->resetComboBox->setCurrentIndex(-1);
 
-    // The channel is stored by position; fewer ports than at saving time leave it unselected.
-    int channel = stored.value(QStringLiteral("portNumber"), -1).toInt();
-    if (channel < 0 || channel >= form->comboBoxPort->count())
-        channel = -1;
+    // The channel is found by its name, so that a port plugged in since ("COM4" before
+    // "Ethernet") does not move it; a file without the name, or whose port is gone, gives it by
+    // position, and fewer entries than at saving time leave it unselected.
+    int channel = -1;
+    const QString name = stored.value(QStringLiteral("portName")).toString();
+    if (!name.isEmpty())
+        channel = form->comboBoxPort->findText(name, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+    if (channel < 0) {
+        channel = stored.value(QStringLiteral("portNumber"), -1).toInt();
+        if (channel < 0 || channel >= form->comboBoxPort->count())
+            channel = -1;
+    }
     form->comboBoxPort->setCurrentIndex(channel);
 
     form->deviceAddressEdit->setText(
@@ -35,6 +43,7 @@ void MainWindow::saveDefault()
     formProfile().store(*settings);
     settings->setValue(QStringLiteral("IncrementMac"), form->incrementMacCheckBox->isChecked());
     settings->setValue(QStringLiteral("portNumber"), form->comboBoxPort->currentIndex());
+    settings->setValue(QStringLiteral("portName"), form->comboBoxPort->currentText());
     settings->setValue(QStringLiteral("deviceAddress"), form->deviceAddressEdit->text());
     syncSettings(*settings);
 }
