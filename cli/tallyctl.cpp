@@ -381,6 +381,9 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
         return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
     const SettingsFile file(path);
     const QSettings &settings = file.settings();
+    Rejection rejection;
+    if (file.isReadable() && !checkProfileEncoding(file, rejection))
+        return rejected(rejection);
     if (!file.isReadable() || settings.status() != QSettings::NoError)
         return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
 
@@ -391,7 +394,6 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
         needed += writeGroupKeys(group);
     const bool writesMac = invocation.groups.contains(WriteGroup::Mac);
     const QStringList optional = writesMac ? QStringList{incrementMacKey, lastMacKey} : QStringList();
-    Rejection rejection;
     if (!checkProfileFile(file, needed, optional, rejection))
         return rejected(rejection);
     const Profile profile = Profile::load(settings);
