@@ -547,7 +547,12 @@ void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome)
     QStringList differences;
     for (WriteGroup group : invocation.groups) {
         for (const QString &key : writeGroupKeys(group)) {
-            if (held.value(key) != sent.value(key))
+            if (held.value(key) == sent.value(key))
+                continue;
+            if (isSecretKey(key))
+                differences << QStringLiteral("%1: the unit holds another value than the one sent "
+                                              "(not shown: a secret)").arg(key);
+            else
                 differences << QStringLiteral("%1: sent \"%2\", the unit holds \"%3\"")
                                    .arg(key, sent.value(key), held.value(key));
         }

@@ -806,7 +806,13 @@ void TestTallyctl::nextMacInTheProfile_data()
                                                                        "no other unit gets it");
     QTest::newRow("held, another group not") << on << QStringList{"--verify"}
                                              << QStringLiteral("forget@61")
-                                             << QStringLiteral("00-1a-2b-3c-4e-00") << 5 << QString();
+                                             << QStringLiteral("00-1a-2b-3c-4e-00") << 5
+                                             << QStringLiteral("ServerToken: the unit holds another value than "
+                                                               "the one sent (not shown: a secret)");
+    QTest::newRow("password not held: named, not shown") << on
+        << QStringList{"--verify", "--journal", "journal.jsonl"} << QStringLiteral("forget@63")
+        << QStringLiteral("00-1a-2b-3c-4e-00") << 5
+        << QStringLiteral("BalanceCode: sent \"*102#\", the unit holds \"*100#\"");
     QTest::newRow("IncrementMac=0") << profileWith("IncrementMac=0") << QStringList() << QString()
                                     << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
     QTest::newRow("IncrementMac=no: refused, not taken as on") << profileWith("IncrementMac=no") << QStringList()
@@ -851,6 +857,11 @@ void TestTallyctl::nextMacInTheProfile()
     QCOMPARE(run.exitCode, exitCode);
     if (!said.isEmpty())
         QCOMPARE(run.err.trimmed().section(QLatin1Char('\n'), -1), said);
+    // The password and the token never show, on stderr or in the journal.
+    for (const QByteArray &secret : {QByteArray("0000000042"), QByteArray("пароль")}) {
+        QVERIFY2(!run.err.toUtf8().contains(secret), qPrintable(run.err));
+        QVERIFY(!fileBytes(QStringLiteral("journal.jsonl")).contains(secret));
+    }
 
     QByteArray expected = profile;
     const int from = expected.indexOf("\nEthMAC=") + 8;
