@@ -1,9 +1,12 @@
 #include "commandline.h"
 
+#include "fieldtext.h"
 #include "protocol.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+
+#include <algorithm>
 
 namespace {
 
@@ -64,10 +67,24 @@ bool fail(QString &error, const QString &why)
     return false;
 }
 
-// ADDR, ADDR:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address has no port.
+bool isDigits(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return !text.isEmpty();
+}
+
+// ADDR, ADDR:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address has no port. A dotted quad reads
+// in decimal, as the unit's own addresses do: 192.168.000.010 is 192.168.0.10, not octal.
 bool parseHost(const QString &text, QString &host, quint16 &port)
 {
     port = Protocol::TcpPort;
+    for (const QChar c : text) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return false;
+    }
     QString portText;
     bool hasPort = false;
     if (text.startsWith(QLatin1Char('['))) {
@@ -93,10 +110,15 @@ bool parseHost(const QString &text, QString &host, quint16 &port)
     if (hasPort) {
         bool ok = false;
         const uint number = portText.toUInt(&ok, 10);
-        if (!ok || number == 0 || number > 0xFFFF)
+        if (!isDigits(portText) || !ok || number == 0 || number > 0xFFFF)
             return false;
         port = quint16(number);
     }
+    const QStringList parts = host.split(QLatin1Char('.'));
+    quint8 octets[4];
+    if (parts.size() == 4 && std::all_of(parts.begin(), parts.end(), isDigits)
+        && textToBytes(host, QLatin1Char('.'), octets, 4, 10))
+        host = QStringLiteral("%1.%2.%3.%4").arg(octets[0]).arg(octets[1]).arg(octets[2]).arg(octets[3]);
     return true;
 }
 
@@ -155,6 +177,12 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     parser.addOptions(options);
     if (!parser.parse(arguments))
         return fail(error, parser.errorText());
+    // An option that takes one value and is given twice would have one of them win unseen.
+    for (const OptionInfo &info : optionTable) {
+        if (info.valueName && parser.values(QLatin1String(info.name)).size() > 1)
+            return fail(error, QStringLiteral("--%1 is given more than once; give it once")
+                                   .arg(QLatin1String(info.name)));
+    }
 
     invocation.help = parser.isSet(QStringLiteral("help"));
     invocation.version = parser.isSet(QStringLiteral("version"));

@@ -562,6 +562,20 @@ void TestTallyctl::commands_data()
         << QString() << QStringLiteral("Не могу установить соединение 127.0.0.10:1") << QStringList() << QByteArray();
     QTest::newRow("--version") << QStringList{"-V"} << 0 << QStringLiteral("tallyctl 1.0.0\n")
                                << QString() << QStringList() << QByteArray();
+    const QString unitAddress = Address.section(QLatin1Char('.'), 0, 2);
+    for (const QString &typed : {Address + QStringLiteral(":+20107"), Address + QStringLiteral(": 20107"),
+                                 Host + QLatin1Char(' ')})
+        QTest::newRow(qPrintable(QStringLiteral("--host \"%1\"").arg(typed))) << QStringList{"read", "--host", typed}
+            << 1 << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"%1\"").arg(typed)
+            << QStringList() << QByteArray();
+    QTest::newRow("leading-zero octet is decimal") << QStringList{"test", "server", "--host", unitAddress + ".010"}
+        << 0 << QStringLiteral("Время ответа: 120мс\n") << QString() << QStringList{"02 02 58 02 58"} << QByteArray();
+    QTest::newRow("--host twice") << QStringList{"read"} + host + host << 1 << QString()
+        << QStringLiteral("tallyctl: --host is given more than once; give it once") << QStringList() << QByteArray();
+    QTest::newRow("--serial twice") << QStringList{"read", "--serial", "ttyS0", "--serial", "ttyS1"} << 1 << QString()
+        << QStringLiteral("tallyctl: --serial is given more than once; give it once") << QStringList() << QByteArray();
+    QTest::newRow("-o and --output") << QStringList{"read", "-o", "a.ini", "--output", "b.ini"} + host << 1 << QString()
+        << QStringLiteral("tallyctl: --output is given more than once; give it once") << QStringList() << QByteArray();
 
     // What tallyctl refuses in a profile where the window shows a cut or garbled text in its
     // field: nothing is sent and the file stays as it is.
