@@ -576,6 +576,15 @@ void TestTallyctl::commands_data()
         << QStringLiteral("tallyctl: --serial is given more than once; give it once") << QStringList() << QByteArray();
     QTest::newRow("-o and --output") << QStringList{"read", "-o", "a.ini", "--output", "b.ini"} + host << 1 << QString()
         << QStringLiteral("tallyctl: --output is given more than once; give it once") << QStringList() << QByteArray();
+    const QString nobody = Address + QStringLiteral(":1");
+    const QString notConnected = QStringLiteral("Не могу установить соединение ") + nobody;
+    QTest::newRow("read --json, nobody listening") << QStringList{"read", "--json", "--host", nobody} << 3
+        << QStringLiteral("{\"cashDeskId\":null,\"exit\":3,\"groups\":[],\"mac\":null,\"message\":\"%1\"}\n")
+               .arg(notConnected)
+        << notConnected << QStringList() << QByteArray();
+    QTest::newRow("test --json, nobody listening") << QStringList{"test", "unit", "--json", "--host", nobody} << 3
+        << QStringLiteral("{\"exit\":3,\"message\":\"%1\",\"test\":\"unit\"}\n").arg(notConnected)
+        << notConnected << QStringList() << QByteArray();
 
     // What tallyctl refuses in a profile where the window shows a cut or garbled text in its
     // field: nothing is sent and the file stays as it is.
