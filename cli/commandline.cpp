@@ -1,9 +1,12 @@
 #include "commandline.h"
 
+#include "fieldtext.h"
 #include "protocol.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+
+#include <algorithm>
 
 namespace {
 
@@ -64,10 +67,24 @@ bool fail(QString &error, const QString &why)
     return false;
 }
 
-// ADDR, ADDR:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address has no port.
+bool isDigits(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return !text.isEmpty();
+}
+
+// ADDR, ADDR:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address has no port. A dotted quad reads
+// in decimal, as the unit's own addresses do: 192.168.000.010 is 192.168.0.10, not octal.
 bool parseHost(const QString &text, QString &host, quint16 &port)
 {
     port = Protocol::TcpPort;
+    for (const QChar c : text) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return false;
+    }
     QString portText;
     bool hasPort = false;
     if (text.startsWith(QLatin1Char('['))) {
@@ -93,10 +110,15 @@ bool parseHost(const QString &text, QString &host, quint16 &port)
     if (hasPort) {
         bool ok = false;
         const uint number = portText.toUInt(&ok, 10);
-        if (!ok || number == 0 || number > 0xFFFF)
+        if (!isDigits(portText) || !ok || number == 0 || number > 0xFFFF)
             return false;
         port = quint16(number);
     }
+    const QStringList parts = host.split(QLatin1Char('.'));
+    quint8 octets[4];
+    if (parts.size() == 4 && std::all_of(parts.begin(), parts.end(), isDigits)
+        && textToBytes(host, QLatin1Char('.'), octets, 4, 10))
+        host = QStringLiteral("%1.%2.%3.%4").arg(octets[0]).arg(octets[1]).arg(octets[2]).arg(octets[3]);
     return true;
 }
 
@@ -155,6 +177,12 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     parser.addOptions(options);
     if (!parser.parse(arguments))
         return fail(error, parser.errorText());
+    // An option that takes one value and is given twice would have one of them win unseen.
+    for (const OptionInfo &info : optionTable) {
+        if (info.valueName && parser.values(QLatin1String(info.name)).size() > 1)
+            return fail(error, QStringLiteral("--%1 is given more than once; give it once")
+                                   .arg(QLatin1String(info.name)));
+    }
 
     invocation.help = parser.isSet(QStringLiteral("help"));
     invocation.version = parser.isSet(QStringLiteral("version"));
@@ -272,13 +300,15 @@ QString helpText()
         "                              erase a data area of the unit\n"
         "\n"
         "Channel (one is needed by every command but list-ports):\n"
-        "  --host ADDR[:PORT]          the unit over TCP, port 20107 unless given\n"
+        "  --host ADDR[:PORT]          the unit over TCP, port 20107 unless given; the parts of\n"
+        "                              a dotted address are decimal (192.168.000.010)\n"
         "  --serial NAME               a serial port by name (ttyUSB0, COM3) or path; 9600 8N1\n"
         "\n"
         "Options of write:\n"
         "  --only GROUPS               comma-separated, from: timeouts, token, server, gprs,\n"
         "                              ethernet, mac, priority, cashdesk (sent in that order)\n"
         "  --verify                    read the written groups back and compare them key by key\n"
+        "                              (Password and ServerToken: named, their values never shown)\n"
         "  --increment-mac             take the MAC from PROFILE's EthMAC right before it is sent\n"
         "                              and store the next one there; a MAC sent is used up,\n"
         "                              confirmed or not (default: the profile's IncrementMac)\n"
@@ -291,7 +321,8 @@ QString helpText()
         "Other options:\n"
         "  -o, --output FILE           read: store the values in FILE (INI), other keys kept\n"
         "  --yes                       reset: confirm\n"
-        "  --json                      machine-readable output\n"
+        "  --json                      machine-readable output; read, test and write print an\n"
+        "                              object with exit and message when they fail\n"
         "  --trace                     every frame and acknowledgement on stderr, in hex, with\n"
         "                              milliseconds since start, and every wait that runs out\n"
         "  --journal FILE              append a JSON line per unit: time, channel, command,\n"
@@ -304,8 +335,8 @@ QString helpText()
         "\n"
         "Exit status:\n"
         "  0  success\n"
-        "  1  usage error (unknown command or option, no channel, reset without --yes, a\n"
-        "     journal that cannot be written)\n"
+        "  1  usage error (unknown command or option, an option given twice, no channel,\n"
+        "     reset without --yes, a journal that cannot be written)\n"
         "  2  a value in the profile is rejected, or the profile cannot be read, locked or\n"
         "     updated; nothing was sent (found as the MAC is taken: the groups before it were)\n"
         "  3  the channel cannot be opened\n"
@@ -317,10 +348,12 @@ QString helpText()
         "  A series exits 0 when every unit succeeded, otherwise with the first failure's code.\n"
         "  A journal line that cannot be written fails its unit (1) and ends a series.\n"
         "\n"
-        "PROFILE is read as UTF-8; write refuses (2, naming the key) a file that is not UTF-8, a\n"
-        "key in the wrong letter case, a key a written group needs but the file lacks, a value\n"
-        "longer than its field and a value the INI format reads otherwise than it is written\n"
-        "(write such a value in double quotes: Password=\"a=b;c\\\"d\"). LastMAC=MAC ends a\n"
-        "series of consecutive MACs; without it a series stops before it leaves the block of\n"
-        "the first three bytes.\n");
+        "PROFILE is read as UTF-8; write refuses (2, naming the key) a file that is not UTF-8\n"
+        "(UTF-16 included), a key in the wrong letter case or given twice, a key a written group\n"
+        "needs but the file lacks, a value longer than its field, UseDHCP or IncrementMac other\n"
+        "than true, false, 1 or 0, a Priority other than a number 0 to 3, and a value the INI\n"
+        "format reads otherwise than it is written (write such a value in double quotes, @@ for\n"
+        "a leading @: Password=\"a=b;c\\\"d\"; the quotes do not go to the unit).\n"
+        "LastMAC=MAC ends a series of consecutive MACs; without it a series stops before it\n"
+        "leaves the block of the first three bytes.\n");
 }

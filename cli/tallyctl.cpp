@@ -266,6 +266,9 @@ int Tallyctl::read()
             outcome.cause = exchangeLog.problem();
         }
     }
+    // With --json stdout holds one object, printed once the journal has the unit's line: the
+    // values, or, when the unit failed, its outcome as write prints it.
+    QString jsonValues;
     // A text that is not what the unit holds would go to the next unit as it stands.
     Rejection rejection;
     if (outcome.exitCode == ExitOk && (!invocation.json || !invocation.output.isEmpty())
@@ -294,7 +297,7 @@ int Tallyctl::read()
         }
         if (!nonUtf8.isEmpty())
             object.insert(QStringLiteral("notUtf8"), nonUtf8);
-        Console::out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+        jsonValues = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
     } else if (outcome.exitCode == ExitOk) {
         QString lines;
         for (const QString &key : Profile::keys())
@@ -302,6 +305,11 @@ int Tallyctl::read()
         Console::out(lines);
     }
     recordUnit(outcome);
+    if (invocation.json) {
+        const QString printed = outcome.exitCode == ExitOk ? jsonValues : jsonLine(outcome.toJson());
+        if (!printed.isEmpty())
+            Console::out(printed);
+    }
     return reportUnit(outcome);
 }
 
@@ -381,6 +389,9 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
         return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
     const SettingsFile file(path);
     const QSettings &settings = file.settings();
+    Rejection rejection;
+    if (file.isReadable() && !checkProfileEncoding(file, rejection))
+        return rejected(rejection);
     if (!file.isReadable() || settings.status() != QSettings::NoError)
         return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
 
@@ -391,7 +402,6 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
         needed += writeGroupKeys(group);
     const bool writesMac = invocation.groups.contains(WriteGroup::Mac);
     const QStringList optional = writesMac ? QStringList{incrementMacKey, lastMacKey} : QStringList();
-    Rejection rejection;
     if (!checkProfileFile(file, needed, optional, rejection))
         return rejected(rejection);
     const Profile profile = Profile::load(settings);
@@ -545,7 +555,12 @@ void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome)
     QStringList differences;
     for (WriteGroup group : invocation.groups) {
         for (const QString &key : writeGroupKeys(group)) {
-            if (held.value(key) != sent.value(key))
+            if (held.value(key) == sent.value(key))
+                continue;
+            if (isSecretKey(key))
+                differences << QStringLiteral("%1: the unit holds another value than the one sent "
+                                              "(not shown: a secret)").arg(key);
+            else
                 differences << QStringLiteral("%1: sent \"%2\", the unit holds \"%3\"")
                                    .arg(key, sent.value(key), held.value(key));
         }
@@ -563,17 +578,14 @@ int Tallyctl::test()
     Outcome outcome;
     QString text;
     int value = -1;
+    QJsonObject object;
+    object.insert(QStringLiteral("test"), invocation.argument);
     if (openChannel(outcome)) {
         if (runUnitTest(link, kind, text, value)) {
-            if (invocation.json) {
-                QJsonObject object;
-                object.insert(QStringLiteral("test"), invocation.argument);
-                object.insert(QStringLiteral("text"), text);
-                object.insert(QStringLiteral("value"), value >= 0 ? QJsonValue(value) : QJsonValue());
-                Console::out(jsonLine(object));
-            } else {
+            object.insert(QStringLiteral("text"), text);
+            object.insert(QStringLiteral("value"), value >= 0 ? QJsonValue(value) : QJsonValue());
+            if (!invocation.json)
                 Console::out(withLineEnd(text));
-            }
         } else {
             outcome.exitCode = ExitUnit;
             outcome.message = unitTestFailureMessage(kind);
@@ -581,6 +593,15 @@ int Tallyctl::test()
         }
     }
     recordUnit(outcome);
+    // With --json stdout holds one object: the result, or the failure as write prints it.
+    if (invocation.json && outcome.exitCode != ExitOk) {
+        object = QJsonObject{{QStringLiteral("test"), invocation.argument},
+                             {QStringLiteral("exit"), outcome.exitCode},
+                             {QStringLiteral("message"),
+                              outcome.message.split(QLatin1Char('\n')).join(QStringLiteral("; "))}};
+    }
+    if (invocation.json)
+        Console::out(jsonLine(object));
     return reportUnit(outcome);
 }
 

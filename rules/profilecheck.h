@@ -16,10 +16,20 @@ class SettingsFile;
 // IncrementMac, portNumber and deviceAddress, and the command line's LastMAC.
 const QStringList &profileFileKeys();
 
+// Keys whose values no message repeats (they end up on terminals and in the journal):
+// Password and ServerToken.
+bool isSecretKey(const QString &key);
+
+// False, with the rejection, for a file saved as UTF-16 (with a byte order mark or without),
+// which Qt's INI reader cannot read as text at all.
+bool checkProfileEncoding(const SettingsFile &file, Rejection &rejection);
+
 // Checks, stopping at the first problem: the file is UTF-8 throughout; no key differs from a
-// known one only in letter case; each of `needed` is there, reads as its line is written
-// (SettingsFile::readsAsWritten) and is no longer than its field (Profile::maxLength); each of
-// `optional` that is there reads as written.
+// known one only in letter case; no known key is given twice; each of `needed` is there, reads
+// as its line is written (SettingsFile::readsAsWritten, or that form in double quotes), is no
+// longer than its field (Profile::maxLength); each of `optional` that is there reads as written.
+// UseDHCP and IncrementMac must be true, false, 1 or 0 and Priority a decimal number, as
+// written: Qt would read any other text as a value the engineer did not write.
 bool checkProfileFile(const SettingsFile &file, const QStringList &needed, const QStringList &optional,
                       Rejection &rejection);
 

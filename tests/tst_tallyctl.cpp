@@ -13,6 +13,7 @@
 #include "windowtesting.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -187,6 +188,19 @@ qint64 deadPid()
     return pid;
 }
 
+// The text in UTF-16, as Notepad's "Unicode" saves it, with its byte order mark or without.
+QByteArray utf16(const QByteArray &utf8, bool bigEndian, bool mark)
+{
+    QByteArray bytes;
+    const QString text = (mark ? QStringLiteral("\uFEFF") : QString()) + QString::fromUtf8(utf8);
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes += bigEndian ? QByteArray(1, high) + low : QByteArray(1, low) + high;
+    }
+    return bytes;
+}
+
 const QString NothingSent = QStringLiteral("tallyctl: nothing was sent");
 
 const char *windowSlot(const QString &group)
@@ -260,8 +274,39 @@ void TestTallyctl::sendsWhatTheWindowSends_data()
 
     QTest::newRow("every group, Cyrillic login and password") << profileWith("") << QString() << QString()
                                                              << QByteArray("логин");
+    // The window sends what Qt reads (DHCP on, priority 0); tallyctl, which nobody watches,
+    // refuses a value the file does not say in so many words, and its advice sends what it says.
+    // The end of the Ethernet frame: gateway, DNS, the DHCP byte, the checksum.
+    const QByteArray dhcpOn("\xC0\xA8\x01\x01\xC0\xA8\x01\x01\x01\xD3");
+    const QByteArray dhcpOff("\xC0\xA8\x01\x01\xC0\xA8\x01\x01\x00\xD2", 10);
+    const QString dhcpAdvice = QStringLiteral("; write UseDHCP=true or UseDHCP=false");
+    const QString priorityAdvice = QStringLiteral("; write Priority=0 (GPRS), 1 (Ethernet), 2 (GPRS+Ethernet) or 3 "
+                                                  "(Ethernet+GPRS)");
     QTest::newRow("edited by hand: Priority text, DHCP yes, 40000 ms")
-        << profileWith("Priority=abc\nUseDHCP=yes\nFullTimeout=40000") << QString() << QString() << QByteArray();
+        << profileWith("Priority=abc\nUseDHCP=yes\nFullTimeout=40000") << QString()
+        << QStringLiteral("UseDHCP: \"yes\" is neither true nor false") + dhcpAdvice
+        << dhcpOn;
+    QTest::newRow("edited by hand: Priority text") << profileWith("Priority=abc") << QString()
+        << QStringLiteral("Priority: \"abc\" is not a channel priority") + priorityAdvice
+        << QByteArray("\x02\x02\x67\x00\x65");
+    QTest::newRow("advice followed: UseDHCP=true") << profileWith("UseDHCP=true") << QString() << QString()
+                                                   << dhcpOn;
+    QTest::newRow("advice followed: UseDHCP=false") << profileWith("UseDHCP=false") << QString() << QString()
+                                                    << dhcpOff;
+    QTest::newRow("UseDHCP=1") << profileWith("UseDHCP=1") << QString() << QString()
+                               << dhcpOn;
+    QTest::newRow("UseDHCP=0") << profileWith("UseDHCP=0") << QString() << QString()
+                               << dhcpOff;
+    for (int priority = 0; priority <= 3; ++priority)
+        QTest::newRow(qPrintable(QStringLiteral("advice followed: Priority=%1").arg(priority)))
+            << profileWith("Priority=" + QByteArray::number(priority)) << QString() << QString()
+            << (QByteArray("\x02\x02\x67") + char(priority) + char(0x65 ^ priority));
+    QTest::newRow("APN in quotes: the text within them goes") << profileWith("APN=\"inet.example\"") << QString()
+                                                                << QString() << QByteArray("\x0cinet.example");
+    QTest::newRow("advice followed: APN=\"internet ; operator\"") << profileWith("APN=\"internet ; operator\"")
+        << QString() << QString() << QByteArray("\x13internet ; operator");
+    QTest::newRow("advice followed: Password=\"@@abc\"") << profileWith("Password=\"@@abc\"") << QString()
+                                                         << QString() << QByteArray("\x04@abc");
     QTest::newRow("raw UTF-8, as an editor saves it") << profileWith("APN=интернет") << QString() << QString()
                                                       << QByteArray("\x10интернет");
     QTest::newRow("password quoted as Qt writes it") << profileWith("Password=\"a=b;c\\\"d\"") << QString()
@@ -330,6 +375,13 @@ void TestTallyctl::sendsWhatTheWindowSends()
         arguments << QStringLiteral("--only") << only;
     const Run run = tallyctl(arguments);
 
+    if (!rejected.isEmpty() && !windowFrames.isEmpty()) {
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err, rejected + QLatin1Char('\n'));
+        QVERIFY(sim.requests().isEmpty());
+        QCOMPARE(fileBytes(ProfileFile), profile);
+        return;
+    }
     QCOMPARE(hexList(sim.requests()), hexList(windowFrames));
     // The window saves the whole file anew, tallyctl changes the EthMAC line alone.
     writeFile(QStringLiteral("window.ini"), windowProfile);
@@ -510,6 +562,29 @@ void TestTallyctl::commands_data()
         << QString() << QStringLiteral("Не могу установить соединение 127.0.0.10:1") << QStringList() << QByteArray();
     QTest::newRow("--version") << QStringList{"-V"} << 0 << QStringLiteral("tallyctl 1.0.0\n")
                                << QString() << QStringList() << QByteArray();
+    const QString unitAddress = Address.section(QLatin1Char('.'), 0, 2);
+    for (const QString &typed : {Address + QStringLiteral(":+20107"), Address + QStringLiteral(": 20107"),
+                                 Host + QLatin1Char(' ')})
+        QTest::newRow(qPrintable(QStringLiteral("--host \"%1\"").arg(typed))) << QStringList{"read", "--host", typed}
+            << 1 << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"%1\"").arg(typed)
+            << QStringList() << QByteArray();
+    QTest::newRow("leading-zero octet is decimal") << QStringList{"test", "server", "--host", unitAddress + ".010"}
+        << 0 << QStringLiteral("Время ответа: 120мс\n") << QString() << QStringList{"02 02 58 02 58"} << QByteArray();
+    QTest::newRow("--host twice") << QStringList{"read"} + host + host << 1 << QString()
+        << QStringLiteral("tallyctl: --host is given more than once; give it once") << QStringList() << QByteArray();
+    QTest::newRow("--serial twice") << QStringList{"read", "--serial", "ttyS0", "--serial", "ttyS1"} << 1 << QString()
+        << QStringLiteral("tallyctl: --serial is given more than once; give it once") << QStringList() << QByteArray();
+    QTest::newRow("-o and --output") << QStringList{"read", "-o", "a.ini", "--output", "b.ini"} + host << 1 << QString()
+        << QStringLiteral("tallyctl: --output is given more than once; give it once") << QStringList() << QByteArray();
+    const QString nobody = Address + QStringLiteral(":1");
+    const QString notConnected = QStringLiteral("Не могу установить соединение ") + nobody;
+    QTest::newRow("read --json, nobody listening") << QStringList{"read", "--json", "--host", nobody} << 3
+        << QStringLiteral("{\"cashDeskId\":null,\"exit\":3,\"groups\":[],\"mac\":null,\"message\":\"%1\"}\n")
+               .arg(notConnected)
+        << notConnected << QStringList() << QByteArray();
+    QTest::newRow("test --json, nobody listening") << QStringList{"test", "unit", "--json", "--host", nobody} << 3
+        << QStringLiteral("{\"exit\":3,\"message\":\"%1\",\"test\":\"unit\"}\n").arg(notConnected)
+        << notConnected << QStringList() << QByteArray();
 
     // What tallyctl refuses in a profile where the window shows a cut or garbled text in its
     // field: nothing is sent and the file stays as it is.
@@ -520,6 +595,34 @@ void TestTallyctl::commands_data()
     QTest::newRow("saved as Windows-1251") << write << 2 << QString()
         << QStringLiteral("APN: line 9 is not UTF-8 text; save the profile as UTF-8") << QStringList()
         << profileWith("APN=\xE8\xED\xF2\xE5\xF0\xED\xE5\xF2");
+    for (const bool bigEndian : {false, true}) {
+        for (const bool mark : {true, false}) {
+            const QString form = QStringLiteral("UTF-16 (%1-endian) text%2")
+                                     .arg(bigEndian ? "big" : "little", mark ? "" : " without a byte order mark");
+            QTest::newRow(qPrintable(QStringLiteral("saved as ") + form)) << write << 2 << QString()
+                << QStringLiteral("tallyctl: the profile is %1; save it as UTF-8").arg(form) << QStringList()
+                << utf16(ValidProfile, bigEndian, mark);
+        }
+    }
+    QTest::newRow("a key given twice") << write << 2 << QString()
+        << QStringLiteral("Priority: given twice, on lines 19 and 24; keep one") << QStringList()
+        << QByteArray(ValidProfile).replace("[Shop]", "Priority=1\n[Shop]");
+    // Qt reads any text as a boolean, and a priority that is no number as 0 (GPRS).
+    const QStringList badValues = {"UseDHCP=no", "UseDHCP=off", "UseDHCP=нет", "UseDHCP=\"false\"", "UseDHCP=",
+                                   "Priority=-1", "Priority=2abc", "Priority=", "Priority=1.5", "Priority=true",
+                                   "Priority=99999999999"};
+    for (const QString &line : badValues) {
+        const QString key = line.section(QLatin1Char('='), 0, 0);
+        const QString value = line.section(QLatin1Char('='), 1).trimmed();
+        const QString shown = QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).mid(1))
+                                  .chopped(1);
+        QTest::newRow(qPrintable(line)) << write << 2 << QString()
+            << (key == QLatin1String("UseDHCP")
+                    ? QStringLiteral("UseDHCP: %1 is neither true nor false; write UseDHCP=true or UseDHCP=false")
+                    : QStringLiteral("Priority: %1 is not a channel priority; write Priority=0 (GPRS), 1 (Ethernet), "
+                                     "2 (GPRS+Ethernet) or 3 (Ethernet+GPRS)")).arg(shown)
+            << QStringList() << profileWith(line.toUtf8());
+    }
     QTest::newRow("key in another letter case") << write << 2 << QString()
         << QStringLiteral("Apn: no such key; the profile's key is APN (keys are case-sensitive)") << QStringList()
         << QByteArray(ValidProfile).replace("\nAPN=", "\nApn=");
@@ -527,6 +630,9 @@ void TestTallyctl::commands_data()
         << QStringLiteral("URLaddr: missing from the profile (an empty value is written URLaddr=)") << QStringList()
         << QByteArray(ValidProfile).replace("URLaddr=kassa.example\n", "").replace("\nLogin=", "\nX=")
                .replace("\nPassword=", "\nY=");
+    QTest::newRow("no UseDHCP: an empty value would not do") << write << 2 << QString()
+        << QStringLiteral("UseDHCP: missing from the profile; write UseDHCP=true or UseDHCP=false") << QStringList()
+        << QByteArray(ValidProfile).replace("UseDHCP=false\n", "");
     QTest::newRow("no keys at all") << write << 2 << QString()
         << QStringLiteral("FullTimeout: missing from the profile (an empty value is written FullTimeout=)")
         << QStringList() << QByteArray("[General]\n");
@@ -540,8 +646,8 @@ void TestTallyctl::commands_data()
         << refused.arg("URLaddr").arg(129).arg(128) << QStringList() << profileWith("URLaddr=" + QByteArray(129, 'u'));
     QTest::newRow("; in the password") << write << 2 << QString()
         << QStringLiteral("Password: the INI format reads this line otherwise than it is written (; , \" \\ and a "
-                          "leading @ are INI syntax); write the value in double quotes, with \\\" for a quote and "
-                          "\\\\ for a backslash")
+                          "leading @ are INI syntax); write the value in double quotes, with \\\" for a quote, "
+                          "\\\\ for a backslash and @@ for a leading @")
         << QStringList() << profileWith("Password=a=b;c\"d");
     QTest::newRow("; in the login: the quoted form") << write << 2 << QString()
         << QStringLiteral("Login: the INI format reads this line as \"a=b\", not as it is written; to send the "
@@ -723,7 +829,19 @@ void TestTallyctl::nextMacInTheProfile_data()
                                                                        "no other unit gets it");
     QTest::newRow("held, another group not") << on << QStringList{"--verify"}
                                              << QStringLiteral("forget@61")
-                                             << QStringLiteral("00-1a-2b-3c-4e-00") << 5 << QString();
+                                             << QStringLiteral("00-1a-2b-3c-4e-00") << 5
+                                             << QStringLiteral("ServerToken: the unit holds another value than "
+                                                               "the one sent (not shown: a secret)");
+    QTest::newRow("password not held: named, not shown") << on
+        << QStringList{"--verify", "--journal", "journal.jsonl"} << QStringLiteral("forget@63")
+        << QStringLiteral("00-1a-2b-3c-4e-00") << 5
+        << QStringLiteral("BalanceCode: sent \"*102#\", the unit holds \"*100#\"");
+    QTest::newRow("IncrementMac=0") << profileWith("IncrementMac=0") << QStringList() << QString()
+                                    << QStringLiteral("00-1a-2b-3c-4d-ff") << 0 << QString();
+    QTest::newRow("IncrementMac=no: refused, not taken as on") << profileWith("IncrementMac=no") << QStringList()
+        << QString() << QStringLiteral("00-1a-2b-3c-4d-ff") << 2
+        << QStringLiteral("IncrementMac: \"no\" is neither true nor false; write IncrementMac=true or "
+                          "IncrementMac=false");
 
     // The file as an editor on Windows leaves it: only the value of EthMAC changes.
     QByteArray edited = "\xEF\xBB\xBF; shop 7, line 2\n" + on;
@@ -762,6 +880,11 @@ void TestTallyctl::nextMacInTheProfile()
     QCOMPARE(run.exitCode, exitCode);
     if (!said.isEmpty())
         QCOMPARE(run.err.trimmed().section(QLatin1Char('\n'), -1), said);
+    // The password and the token never show, on stderr or in the journal.
+    for (const QByteArray &secret : {QByteArray("0000000042"), QByteArray("пароль")}) {
+        QVERIFY2(!run.err.toUtf8().contains(secret), qPrintable(run.err));
+        QVERIFY(!fileBytes(QStringLiteral("journal.jsonl")).contains(secret));
+    }
 
     QByteArray expected = profile;
     const int from = expected.indexOf("\nEthMAC=") + 8;
