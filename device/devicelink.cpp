@@ -245,7 +245,7 @@ bool DeviceLink::writeCommand(const QByteArray &data, int ackTimeoutMs)
 {
     QByteArray response;
     return exchange(data, ackTimeoutMs, Protocol::ResponseWaitMs, response)
-        && Frame::resultOk(response);
+        && Frame::writeConfirmed(response);
 }
 
 bool DeviceLink::writeTimeouts(TimeoutSettings &record)
@@ -347,9 +347,11 @@ bool DeviceLink::measure(quint8 test, int &value)
     data.append(char(Protocol::CmdTest));
     data.append(char(test));
     QByteArray response;
-    if (!exchange(data, Protocol::AckWaitMs, Protocol::LongResponseWaitMs, response))
+    int measured = -1;
+    if (!exchange(data, Protocol::AckWaitMs, Protocol::LongResponseWaitMs, response)
+        || !Frame::testValue(response, measured))
         return false;
-    value = Frame::testValue(response);
+    value = measured;
     return true;
 }
 
