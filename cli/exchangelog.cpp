@@ -79,6 +79,11 @@ void ExchangeLog::waitExpired(Awaited awaited, int limitMs, qint64 waitedMs, con
     case Awaited::ResponseByte:
         what = QStringLiteral("next byte of the response");
         break;
+    case Awaited::WholeAnswer:
+        awaitingAck = false;
+        lastProblem = QStringLiteral("the unit's answer took longer than %1 s").arg(limitMs / 1000.0);
+        print('!', lastProblem);
+        return;
     }
     awaitingAck = false;
     // A wait that ends well before its limit is the channel failing, not the unit keeping quiet.

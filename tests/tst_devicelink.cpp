@@ -174,6 +174,8 @@ private slots:
     void endlessStatusStopsAt256Parts();
     void testValues_data();
     void testValues();
+    void answerBound_data();
+    void answerBound();
 
     void emptyResponseFrame();
     void readBytesTakesBufferedBytes();
@@ -617,6 +619,61 @@ void TestDeviceLink::testValues()
     const Outcome out = perform(link, operation);
     QCOMPARE(out.ok, ok);
     QCOMPARE(out.value, value);
+}
+
+void TestDeviceLink::answerBound_data()
+{
+    QTest::addColumn<int>("boundMs");       // 0: the protocol's
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("cut");          // the trace names the bound
+
+    // A unit that keeps every wait is heard out, however slowly it talks.
+    QTest::newRow("dripping read, protocol's bound") << 0 << QStringList{"drip=300@07/0A"}
+                                                     << ReadPriority << true << false;
+    QTest::newRow("dripping read") << 1000 << QStringList{"drip=200@07/09"} << ReadEthernet
+                                   << false << true;
+    QTest::newRow("dripping write") << 1000 << QStringList{"drip=400@69"} << WriteMac << false
+                                    << true;
+    QTest::newRow("dripping test") << 1000 << QStringList{"drip=400@58/01"} << SignalTest << false
+                                   << true;
+    // What came before the bound ran out is the status text, as after any time-out.
+    QTest::newRow("endless dripping status") << 1000 << QStringList{"endless", "drip=20"}
+                                             << UnitStatus << true << true;
+}
+
+void TestDeviceLink::answerBound()
+{
+    QFETCH(int, boundMs);
+    QFETCH(QStringList, faults);
+    QFETCH(Operation, operation);
+    QFETCH(bool, ok);
+    QFETCH(bool, cut);
+
+    struct BoundSeen : LinkTrace {
+        int limitMs = 0;
+        void sent(const QByteArray &) override {}
+        void received(const QByteArray &) override {}
+        void waitExpired(Awaited awaited, int limit, qint64, const QString &) override
+        {
+            if (awaited == Awaited::WholeAnswer)
+                limitMs = limit;
+        }
+    } trace;
+    for (const QString &fault : faults)
+        QVERIFY(unit->addFault(fault));
+    link.close();
+    DeviceLink bounded(boundMs > 0 ? boundMs : Protocol::CommandBoundMs);
+    bounded.setTrace(&trace);
+    QVERIFY(bounded.openTcp(unitAddress));
+    const Outcome out = perform(bounded, operation);
+    QCOMPARE(out.ok, ok);
+    QCOMPARE(trace.limitMs, cut ? boundMs : 0);
+    if (operation == UnitStatus) {
+        QVERIFY(!out.text.isEmpty());
+        QVERIFY(unit->requests().size() < Protocol::MaxStatusParts);
+    }
 }
 
 void TestDeviceLink::emptyResponseFrame()
