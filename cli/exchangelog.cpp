@@ -5,6 +5,16 @@
 #include "hextext.h"
 #include "protocol.h"
 
+namespace {
+
+bool isWriteRequest(const QByteArray &request)
+{
+    return !request.isEmpty() && quint8(request.at(0)) >= Protocol::CmdWriteTimeouts
+        && quint8(request.at(0)) <= Protocol::CmdWriteMac;
+}
+
+} // namespace
+
 ExchangeLog::ExchangeLog(const QElapsedTimer &startClock, bool printingLines)
     : clock(startClock), printing(printingLines)
 {
@@ -48,6 +58,10 @@ void ExchangeLog::received(const QByteArray &bytes)
                           .arg(data.size());
     else if (!data.isEmpty() && quint8(data.at(0)) != Protocol::ResultOk)
         lastProblem = QStringLiteral("the unit answered with result code %1").arg(hexText(data.left(1)));
+    else if (isWriteRequest(lastRequest) && data.isEmpty())
+        lastProblem = QStringLiteral("the answer has no result byte");
+    else if (!lastRequest.isEmpty() && quint8(lastRequest.at(0)) == Protocol::CmdTest && data.size() < 2)
+        lastProblem = QStringLiteral("the answer has no %1 byte").arg(data.isEmpty() ? "result" : "value");
     else
         lastProblem.clear();
 }
@@ -65,6 +79,11 @@ void ExchangeLog::waitExpired(Awaited awaited, int limitMs, qint64 waitedMs, con
     case Awaited::ResponseByte:
         what = QStringLiteral("next byte of the response");
         break;
+    case Awaited::WholeAnswer:
+        awaitingAck = false;
+        lastProblem = QStringLiteral("the unit's answer took longer than %1 s").arg(limitMs / 1000.0);
+        print('!', lastProblem);
+        return;
     }
     awaitingAck = false;
     // A wait that ends well before its limit is the channel failing, not the unit keeping quiet.

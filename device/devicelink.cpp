@@ -12,7 +12,29 @@
 
 #include <cstring>
 
-DeviceLink::DeviceLink() = default;
+DeviceLink::DeviceLink(int boundMs)
+    : commandBoundMs(boundMs)
+{
+}
+
+DeviceLink::AnswerBound::AnswerBound(DeviceLink &owner, int boundMs)
+    : link(owner), savedDeadline(owner.answerDeadline), savedBoundMs(owner.answerBoundMs),
+      savedClock(owner.answerClock)
+{
+    const QDeadlineTimer mine(boundMs, Qt::PreciseTimer);
+    if (mine < link.answerDeadline) {
+        link.answerDeadline = mine;
+        link.answerBoundMs = boundMs;
+        link.answerClock.start();
+    }
+}
+
+DeviceLink::AnswerBound::~AnswerBound()
+{
+    link.answerDeadline = savedDeadline;
+    link.answerBoundMs = savedBoundMs;
+    link.answerClock = savedClock;
+}
 
 DeviceLink::~DeviceLink()
 {
@@ -93,14 +115,21 @@ bool DeviceLink::readAwaited(quint8 *destination, int count, int timeoutMs, Link
     if (!isOpen())
         return false;
     // The time-out bounds each gap, not the whole read: buffered bytes are taken without waiting.
+    // A bound on the whole answer cuts the gap to what is left of it.
     for (int i = 0; i < count; ++i) {
         if (device->bytesAvailable() == 0) {
+            const qint64 left = answerDeadline.remainingTime();
+            const bool cut = left >= 0 && left < timeoutMs;
             QElapsedTimer waited;
             waited.start();
-            if (!device->waitForReadyRead(timeoutMs)) {
+            if (!device->waitForReadyRead(cut ? int(left) : timeoutMs)) {
                 if (trace) {
                     flushTrace();
-                    trace->waitExpired(awaited, timeoutMs, waited.elapsed(), device->errorString());
+                    if (cut && answerDeadline.hasExpired())
+                        trace->waitExpired(LinkTrace::Awaited::WholeAnswer, answerBoundMs,
+                                           answerClock.elapsed(), device->errorString());
+                    else
+                        trace->waitExpired(awaited, timeoutMs, waited.elapsed(), device->errorString());
                 }
                 return false;
             }
@@ -181,7 +210,14 @@ bool DeviceLink::sendRequest(const QByteArray &data, int ackTimeoutMs)
 bool DeviceLink::exchange(const QByteArray &data, int ackTimeoutMs, int firstTimeoutMs,
                           QByteArray &response)
 {
+    const AnswerBound bound(*this, Protocol::exchangeBoundMs(ackTimeoutMs, firstTimeoutMs));
     return sendRequest(data, ackTimeoutMs) && receiveFrame(response, firstTimeoutMs);
+}
+
+bool DeviceLink::readGroupFrame(quint8 group, int firstTimeoutMs, QByteArray &response)
+{
+    const AnswerBound bound(*this, commandBoundMs);
+    return exchange(Frame::readGroupRequest(group), Protocol::AckWaitMs, firstTimeoutMs, response);
 }
 
 bool DeviceLink::requestGroup(quint8 group)
@@ -193,16 +229,14 @@ bool DeviceLink::readCashDeskState(CashDeskState &record)
 {
     std::memset(&record, 0, sizeof record);
     QByteArray response;
-    return requestGroup(Protocol::GroupCashDeskState)
-        && receiveFrame(response, Protocol::ResponseWaitMs)
+    return readGroupFrame(Protocol::GroupCashDeskState, Protocol::ResponseWaitMs, response)
         && Frame::copyExact(response, record);
 }
 
 bool DeviceLink::readTimeouts(TimeoutSettings &record)
 {
     QByteArray response;
-    return requestGroup(Protocol::GroupTimeouts)
-        && receiveFrame(response, Protocol::ResponseWaitMs)
+    return readGroupFrame(Protocol::GroupTimeouts, Protocol::ResponseWaitMs, response)
         && Frame::copyExact(response, record);
 }
 
@@ -210,8 +244,7 @@ bool DeviceLink::readServerAddress(ServerAddress &record)
 {
     std::memset(&record, 0, sizeof record);
     QByteArray response;
-    return requestGroup(Protocol::GroupServerAddress)
-        && receiveFrame(response, Protocol::ResponseWaitMs)
+    return readGroupFrame(Protocol::GroupServerAddress, Protocol::ResponseWaitMs, response)
         && Frame::parseServerAddress(response, record);
 }
 
@@ -219,8 +252,7 @@ bool DeviceLink::readGprsSettings(GprsSettings &record)
 {
     std::memset(&record, 0, sizeof record);
     QByteArray response;
-    return requestGroup(Protocol::GroupGprsSettings)
-        && receiveFrame(response, Protocol::LongResponseWaitMs)
+    return readGroupFrame(Protocol::GroupGprsSettings, Protocol::LongResponseWaitMs, response)
         && Frame::parseGprsSettings(response, record);
 }
 
@@ -228,24 +260,23 @@ bool DeviceLink::readEthernetSettings(EthernetSettings &record)
 {
     std::memset(&record, 0, sizeof record);
     QByteArray response;
-    return requestGroup(Protocol::GroupEthernetSettings)
-        && receiveFrame(response, Protocol::ResponseWaitMs)
+    return readGroupFrame(Protocol::GroupEthernetSettings, Protocol::ResponseWaitMs, response)
         && Frame::copyExact(response, record);
 }
 
 bool DeviceLink::readChannelPriority(ChannelPriority &record)
 {
     QByteArray response;
-    return requestGroup(Protocol::GroupChannelPriority)
-        && receiveFrame(response, Protocol::ResponseWaitMs)
+    return readGroupFrame(Protocol::GroupChannelPriority, Protocol::ResponseWaitMs, response)
         && Frame::copyExact(response, record);
 }
 
 bool DeviceLink::writeCommand(const QByteArray &data, int ackTimeoutMs)
 {
+    const AnswerBound bound(*this, commandBoundMs);
     QByteArray response;
     return exchange(data, ackTimeoutMs, Protocol::ResponseWaitMs, response)
-        && Frame::resultOk(response);
+        && Frame::writeConfirmed(response);
 }
 
 bool DeviceLink::writeTimeouts(TimeoutSettings &record)
@@ -300,6 +331,7 @@ bool DeviceLink::resetData(quint8 kind)
     QByteArray data;
     data.append(char(Protocol::CmdReset));
     data.append(char(kind));
+    const AnswerBound bound(*this, commandBoundMs);
     QByteArray response;
     return exchange(data, Protocol::AckWaitMs, Protocol::ResetResponseWaitMs, response)
         && Frame::resultOk(response);
@@ -308,24 +340,22 @@ bool DeviceLink::resetData(quint8 kind)
 bool DeviceLink::statusDialogue(quint8 opening, QString &text)
 {
     text.clear();
-    if (!sendRequest(QByteArray(1, char(opening)), Protocol::AckWaitMs))
-        return false;
-
-    const QByteArray more(1, char(Protocol::CmdContinue));
+    const AnswerBound bound(*this, commandBoundMs);
     // However the dialogue ends, what arrived so far is the answer. A unit that never sends
-    // its closing result byte is cut off after MaxStatusParts parts rather than holding the
-    // window forever.
+    // its closing result byte is cut off after MaxStatusParts parts, or when the command's
+    // bound runs out, rather than holding the window forever.
+    QByteArray request(1, char(opening));
     for (int part = 1; part <= Protocol::MaxStatusParts; ++part) {
         QByteArray response;
-        if (!receiveFrame(response, Protocol::LongResponseWaitMs) || !Frame::resultOk(response))
+        if (!exchange(request, Protocol::AckWaitMs, Protocol::LongResponseWaitMs, response)
+            || !Frame::resultOk(response))
             break;
         const QString partText = Frame::statusPartText(response);
         if (!partText.isEmpty()) {
             text += partText;
             text += QLatin1Char('\n');
         }
-        if (part == Protocol::MaxStatusParts || !sendRequest(more, Protocol::AckWaitMs))
-            break;
+        request = QByteArray(1, char(Protocol::CmdContinue));
     }
     return !text.isEmpty();
 }
@@ -346,10 +376,13 @@ bool DeviceLink::measure(quint8 test, int &value)
     QByteArray data;
     data.append(char(Protocol::CmdTest));
     data.append(char(test));
+    const AnswerBound bound(*this, commandBoundMs);
     QByteArray response;
-    if (!exchange(data, Protocol::AckWaitMs, Protocol::LongResponseWaitMs, response))
+    int measured = -1;
+    if (!exchange(data, Protocol::AckWaitMs, Protocol::LongResponseWaitMs, response)
+        || !Frame::testValue(response, measured))
         return false;
-    value = Frame::testValue(response);
+    value = measured;
     return true;
 }
 

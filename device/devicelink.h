@@ -6,19 +6,22 @@
 #include "records.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QString>
 
 class QIODevice;
 class QSerialPortInfo;
 
 // The byte channel to one unit (a serial port or a TCP connection) and every command the unit
-// understands. All calls block the calling thread for at most their documented waits. The link
+// understands. All calls block the calling thread for at most their documented waits, and each
+// command for at most `commandBoundMs` as a whole however its unit drips its bytes. The link
 // never talks to the user: each operation returns whether it succeeded and the window decides
 // what to show.
 class DeviceLink
 {
 public:
-    DeviceLink();
+    explicit DeviceLink(int commandBoundMs = Protocol::CommandBoundMs);
     ~DeviceLink();
 
     // Channel.
@@ -73,6 +76,22 @@ public:
 private:
     Q_DISABLE_COPY(DeviceLink)
 
+    // Holds the link to a bound for as long as it lives: every wait inside is cut to what is left
+    // of it (or of an enclosing, earlier one).
+    class AnswerBound
+    {
+    public:
+        AnswerBound(DeviceLink &link, int boundMs);
+        ~AnswerBound();
+
+    private:
+        Q_DISABLE_COPY(AnswerBound)
+        DeviceLink &link;
+        QDeadlineTimer savedDeadline;
+        int savedBoundMs;
+        QElapsedTimer savedClock;
+    };
+
     bool readAwaited(quint8 *destination, int count, int timeoutMs, LinkTrace::Awaited awaited);
     bool receiveFrameBytes(QByteArray &out, int firstTimeoutMs);
     // Hands the bytes read since the last call to the trace as one piece.
@@ -80,10 +99,15 @@ private:
     bool sendRequest(const QByteArray &data, int ackTimeoutMs);
     bool exchange(const QByteArray &data, int ackTimeoutMs, int firstTimeoutMs,
                   QByteArray &response);
+    bool readGroupFrame(quint8 group, int firstTimeoutMs, QByteArray &response);
     bool writeCommand(const QByteArray &data, int ackTimeoutMs);
     bool statusDialogue(quint8 opening, QString &text);
     bool measure(quint8 test, int &value);
 
+    const int commandBoundMs;
+    QDeadlineTimer answerDeadline{QDeadlineTimer::Forever};
+    int answerBoundMs = 0;
+    QElapsedTimer answerClock;  // runs since the bound in force began
     QIODevice *device = nullptr;
     QString lastOpenError;
     LinkTrace *trace = nullptr;

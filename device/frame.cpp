@@ -152,11 +152,22 @@ bool resultOk(const QByteArray &response)
     return response.isEmpty() || quint8(response.at(0)) == Protocol::ResultOk;
 }
 
-int testValue(const QByteArray &response)
+bool writeConfirmed(const QByteArray &response)
 {
-    if (response.isEmpty() || quint8(response.at(0)) != Protocol::ResultOk)
-        return -1;
-    return response.size() > 1 ? int(quint8(response.at(1))) : 0;
+    return !response.isEmpty() && quint8(response.at(0)) == Protocol::ResultOk;
+}
+
+bool testValue(const QByteArray &response, int &value)
+{
+    value = -1;
+    if (response.isEmpty())
+        return false;
+    if (quint8(response.at(0)) != Protocol::ResultOk)
+        return true;
+    if (response.size() < 2)
+        return false;
+    value = int(quint8(response.at(1)));
+    return true;
 }
 
 QString statusPartText(const QByteArray &response)

@@ -58,13 +58,17 @@ QByteArray fixedWriteRequest(quint8 command, Record &record, int length = int(si
     return fixedWriteRequest(command, reinterpret_cast<quint8 *>(&record), length);
 }
 
-// Write, reset and status answers: the first data byte is the result; no data at all counts
-// as success.
+// Reset and status answers: the first data byte is the result; no data at all counts as
+// success.
 bool resultOk(const QByteArray &response);
 
-// Answer of a measuring test: -1 unless the result byte is 0x00; then the value byte, unsigned
-// (0 when the unit sent the result byte alone).
-int testValue(const QByteArray &response);
+// Write answers: the result byte must be there and be 0x00; bytes after it do not count.
+bool writeConfirmed(const QByteArray &response);
+
+// Answer of a measuring test. False when it is short of what its result byte promises: no
+// result byte at all, or 0x00 without the value byte. Otherwise `value` is the value byte,
+// unsigned, or -1 when the result byte is not 0x00 (the unit could not measure).
+bool testValue(const QByteArray &response, int &value);
 
 // One part of a status text: the bytes after the result byte, Windows-1251.
 QString statusPartText(const QByteArray &response);

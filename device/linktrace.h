@@ -15,6 +15,7 @@ public:
         Acknowledgement,    // the byte after a request
         Response,           // the first byte of a response frame
         ResponseByte,       // a later byte of a response frame
+        WholeAnswer,        // the rest of an answer that has run past the link's bound
     };
 
     virtual ~LinkTrace() = default;

@@ -27,6 +27,19 @@ constexpr int GprsAckWaitMs = 30000;    // the unit stores GPRS settings before 
 constexpr int LongResponseWaitMs = 30000;  // GPRS read, status texts, tests
 constexpr int ResetResponseWaitMs = 180000;
 
+// Bounds on a whole answer, from the waits above: a unit that keeps every wait but drips its
+// bytes cannot hold the line longer than the slowest sound answer would.
+constexpr int MaxResponseFrameBytes = 1 + 1 + MaxFrameData + 1;    // STX, LEN, data, CHK
+// One exchange: the acknowledgement, the first response byte, then every later byte of the
+// longest frame at the inter-byte wait.
+constexpr int exchangeBoundMs(int ackWaitMs, int firstResponseWaitMs)
+{
+    return ackWaitMs + firstResponseWaitMs + (MaxResponseFrameBytes - 1) * InterByteWaitMs;
+}
+// One command of the unit, status dialogues with all their parts included: no longer than the
+// slowest single answer of the protocol, the reset's (438 s).
+constexpr int CommandBoundMs = exchangeBoundMs(AckWaitMs, ResetResponseWaitMs);
+
 // Command codes.
 constexpr quint8 CmdReadGroup = 0x07;
 constexpr quint8 CmdWriteTimeouts = 0x60;

@@ -174,6 +174,8 @@ private slots:
     void endlessStatusStopsAt256Parts();
     void testValues_data();
     void testValues();
+    void answerBound_data();
+    void answerBound();
 
     void emptyResponseFrame();
     void readBytesTakesBufferedBytes();
@@ -415,9 +417,10 @@ void TestDeviceLink::faults_data()
     QTest::newRow("short group 9") << "short@07/09" << ReadEthernet << false << 0 << 800;
     QTest::newRow("long group 8") << "badlen@07/08" << ReadGprs << false << 0 << 800;
 
-    // Only the result byte counts: more bytes after it, or none at all, are a success.
+    // Only the result byte counts: more bytes after it are a success, none at all is not.
     QTest::newRow("write answer with more") << "badlen@61" << WriteToken << true << 0 << 800;
-    QTest::newRow("write answer without data") << "short@65" << WriteEthernet << true << 0 << 800;
+    QTest::newRow("write answer without its result byte") << "short@65" << WriteEthernet << false
+                                                          << 0 << 800;
     QTest::newRow("write refused") << "result=01@61" << WriteToken << false << 0 << 800;
     QTest::newRow("server write refused") << "result=01@62" << WriteServerAddress << false << 0
                                           << 800;
@@ -587,15 +590,19 @@ void TestDeviceLink::testValues_data()
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("ok");
     QTest::addColumn<int>("value");
 
-    QTest::newRow("signal 75") << SignalTest << hex("00 4B") << QString() << 75;
-    QTest::newRow("server 255 unsigned") << ServerTest << hex("00 FF") << QString() << 255;
-    QTest::newRow("result byte alone") << ServerTest << hex("00") << QString() << 0;
-    QTest::newRow("unit reports failure") << SignalTest << hex("01 4B") << QString() << -1;
+    QTest::newRow("signal 75") << SignalTest << hex("00 4B") << QString() << true << 75;
+    QTest::newRow("server 255 unsigned") << ServerTest << hex("00 FF") << QString() << true << 255;
+    // An answer short of its value byte is no measurement.
+    QTest::newRow("result byte alone") << ServerTest << hex("00") << QString() << false << -1;
+    QTest::newRow("value cut off") << SignalTest << hex("00 4B") << QStringLiteral("short@58/01")
+                                   << false << -1;
+    QTest::newRow("unit reports failure") << SignalTest << hex("01 4B") << QString() << true << -1;
     QTest::newRow("result 01 injected") << SignalTest << hex("00 4B")
-                                        << QStringLiteral("result=01@58/01") << -1;
-    QTest::newRow("no data at all") << ServerTest << QByteArray() << QString() << -1;
+                                        << QStringLiteral("result=01@58/01") << true << -1;
+    QTest::newRow("no data at all") << ServerTest << QByteArray() << QString() << false << -1;
 }
 
 void TestDeviceLink::testValues()
@@ -603,14 +610,70 @@ void TestDeviceLink::testValues()
     QFETCH(Operation, operation);
     QFETCH(QByteArray, response);
     QFETCH(QString, fault);
+    QFETCH(bool, ok);
     QFETCH(int, value);
 
     unit->setTestResponse(operation == SignalTest ? 0x01 : 0x02, response);
     if (!fault.isEmpty())
         QVERIFY(unit->addFault(fault));
     const Outcome out = perform(link, operation);
-    QVERIFY(out.ok);
+    QCOMPARE(out.ok, ok);
     QCOMPARE(out.value, value);
+}
+
+void TestDeviceLink::answerBound_data()
+{
+    QTest::addColumn<int>("boundMs");       // 0: the protocol's
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("cut");          // the trace names the bound
+
+    // A unit that keeps every wait is heard out, however slowly it talks.
+    QTest::newRow("dripping read, protocol's bound") << 0 << QStringList{"drip=300@07/0A"}
+                                                     << ReadPriority << true << false;
+    QTest::newRow("dripping read") << 1000 << QStringList{"drip=200@07/09"} << ReadEthernet
+                                   << false << true;
+    QTest::newRow("dripping write") << 1000 << QStringList{"drip=400@69"} << WriteMac << false
+                                    << true;
+    QTest::newRow("dripping test") << 1000 << QStringList{"drip=400@58/01"} << SignalTest << false
+                                   << true;
+    // What came before the bound ran out is the status text, as after any time-out.
+    QTest::newRow("endless dripping status") << 1000 << QStringList{"endless", "drip=20"}
+                                             << UnitStatus << true << true;
+}
+
+void TestDeviceLink::answerBound()
+{
+    QFETCH(int, boundMs);
+    QFETCH(QStringList, faults);
+    QFETCH(Operation, operation);
+    QFETCH(bool, ok);
+    QFETCH(bool, cut);
+
+    struct BoundSeen : LinkTrace {
+        int limitMs = 0;
+        void sent(const QByteArray &) override {}
+        void received(const QByteArray &) override {}
+        void waitExpired(Awaited awaited, int limit, qint64, const QString &) override
+        {
+            if (awaited == Awaited::WholeAnswer)
+                limitMs = limit;
+        }
+    } trace;
+    for (const QString &fault : faults)
+        QVERIFY(unit->addFault(fault));
+    link.close();
+    DeviceLink bounded(boundMs > 0 ? boundMs : Protocol::CommandBoundMs);
+    bounded.setTrace(&trace);
+    QVERIFY(bounded.openTcp(unitAddress));
+    const Outcome out = perform(bounded, operation);
+    QCOMPARE(out.ok, ok);
+    QCOMPARE(trace.limitMs, cut ? boundMs : 0);
+    if (operation == UnitStatus) {
+        QVERIFY(!out.text.isEmpty());
+        QVERIFY(unit->requests().size() < Protocol::MaxStatusParts);
+    }
 }
 
 void TestDeviceLink::emptyResponseFrame()

@@ -486,39 +486,48 @@ void TestFrame::resultByte_data()
 {
     QTest::addColumn<QByteArray>("response");
     QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("written");
 
-    QTest::newRow("no data") << QByteArray() << true;
-    QTest::newRow("00") << hex("00") << true;
-    QTest::newRow("00 and more") << hex("00 01 02") << true;
-    QTest::newRow("01") << hex("01") << false;
-    QTest::newRow("FF 00") << hex("FF 00") << false;
+    // A reset or a status part may come without data; a write must carry its result byte.
+    QTest::newRow("no data") << QByteArray() << true << false;
+    QTest::newRow("00") << hex("00") << true << true;
+    QTest::newRow("00 and more") << hex("00 01 02") << true << true;
+    QTest::newRow("01") << hex("01") << false << false;
+    QTest::newRow("FF 00") << hex("FF 00") << false << false;
 }
 
 void TestFrame::resultByte()
 {
     QFETCH(QByteArray, response);
     QFETCH(bool, ok);
+    QFETCH(bool, written);
     QCOMPARE(Frame::resultOk(response), ok);
+    QCOMPARE(Frame::writeConfirmed(response), written);
 }
 
 void TestFrame::testValue_data()
 {
     QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<bool>("whole");
     QTest::addColumn<int>("value");
 
-    QTest::newRow("00 4B") << hex("00 4B") << 75;
-    QTest::newRow("00 FF is unsigned") << hex("00 FF") << 255;
-    QTest::newRow("result alone") << hex("00") << 0;
-    QTest::newRow("refused") << hex("01 4B") << -1;
-    QTest::newRow("no data") << QByteArray() << -1;
-    QTest::newRow("extra bytes ignored") << hex("00 10 20") << 16;
+    QTest::newRow("00 4B") << hex("00 4B") << true << 75;
+    QTest::newRow("00 FF is unsigned") << hex("00 FF") << true << 255;
+    QTest::newRow("result alone is short") << hex("00") << false << -1;
+    QTest::newRow("refused") << hex("01 4B") << true << -1;
+    QTest::newRow("refused without value") << hex("01") << true << -1;
+    QTest::newRow("no data is short") << QByteArray() << false << -1;
+    QTest::newRow("extra bytes ignored") << hex("00 10 20") << true << 16;
 }
 
 void TestFrame::testValue()
 {
     QFETCH(QByteArray, response);
+    QFETCH(bool, whole);
     QFETCH(int, value);
-    QCOMPARE(Frame::testValue(response), value);
+    int got = -2;
+    QCOMPARE(Frame::testValue(response, got), whole);
+    QCOMPARE(got, value);
 }
 
 void TestFrame::statusPart_data()

@@ -226,6 +226,8 @@ void TestGroupWrites::refusedWrite_data()
         << QStringLiteral("Не удается записать значения тайм-аутов") << hex("02 07 60 E8 03 F4 01 3C 00 45");
     QTest::newRow("token nak") << "pushButton_2" << "nak@61" << QStringLiteral("Не удается записать токен")
         << hex("02 06 61 90 78 56 34 12 FF");
+    QTest::newRow("token answer without its result byte") << "pushButton_2" << "short@61"
+        << QStringLiteral("Не удается записать токен") << hex("02 06 61 90 78 56 34 12 FF");
     QTest::newRow("server address result FF") << "pushButton_3" << "result=FF@62"
         << QStringLiteral("Не удается записать адрес сервера")
         << hex("02 11 62 C0 A8 00 01 8B 4E 09 73 72 76 2E 6C 6F 63 61 6C E2");

@@ -117,8 +117,9 @@ void TestServiceTests::measuringTests_data()
                                << "Уровень сигнала: 75%";
     QTest::newRow("signal 0") << QByteArray("ButtonTestSignalLevel") << 1 << hex("00 00") << "" << signal << info
                               << "Уровень сигнала: 0%";
+    // One byte short of its value: no measurement, not a level of 0.
     QTest::newRow("signal result alone") << QByteArray("ButtonTestSignalLevel") << 1 << hex("00") << "" << signal
-                                         << info << "Уровень сигнала: 0%";
+                                         << critical << "Ошибка тестирования уровня сигнала";
     QTest::newRow("signal no value") << QByteArray("ButtonTestSignalLevel") << 1 << hex("01 4B") << "" << signal
                                      << info << "Уровень сигнала: ошибка";
     QTest::newRow("signal refused") << QByteArray("ButtonTestSignalLevel") << 1 << hex("00 4B") << "nak@58/01"

@@ -746,8 +746,12 @@ void TestTallyctl::failures_data()
     QTest::newRow("endless status text is cut off at part 256") << "endless@55"
         << QStringList{"test", "unit"} << 0 << QString()
         << QStringLiteral("< 02 09 00 70 61 72 74 20 32 35 36 0F");
-    QTest::newRow("test short of its value") << "short@58/02" << QStringList{"test", "server"} << 0
-                                             << QString() << QStringLiteral("< 02 01 00 01");
+    QTest::newRow("test short of its value") << "short@58/02" << QStringList{"test", "server"} << 4
+                                             << QStringLiteral("Ошибка тестирования связи с сервером")
+                                             << QStringLiteral("< 02 01 00 01");
+    QTest::newRow("write answer without its result byte") << "short@61" << write << 4
+                                                          << QStringLiteral("Не удается записать токен")
+                                                          << QStringLiteral("< 02 00 00");
 }
 
 void TestTallyctl::failures()

@@ -362,6 +362,8 @@ void TestUnitEngine::faults_data()
            " 05 2A 31 30 30 23 33";
     QTest::newRow("delay and gap together") << QStringList{"gap=300", "delay=200"} << readSix
         << "06 | +200 02 | +300 07 00 E8 03 F4 01 3C 00 25";
+    QTest::newRow("drip after a delay") << QStringList{"drip=100@07/0A", "delay=200"} << hex("02 02 07 0A 0F")
+        << "06 | +300 02 | +100 02 | +100 00 | +100 02 | +100 00";
     QTest::newRow("priority=4") << QStringList{"priority=4"} << hex("02 02 07 0A 0F") << "06 | 02 02 00 04 06";
     QTest::newRow("priority=4 leaves group 6 alone") << QStringList{"priority=4"} << readSix
         << "06 | 02 07 00 E8 03 F4 01 3C 00 25";

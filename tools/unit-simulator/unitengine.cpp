@@ -65,6 +65,7 @@ struct UnitEngine::Effects
     int result = -1;
     int delayMs = 0;
     int gapMs = 0;
+    int dripMs = 0;
     int priority = -1;
 };
 
@@ -194,7 +195,13 @@ QList<UnitAction> UnitEngine::answerFrame(const QByteArray &request)
     if (effects.badStx)
         response[0] = char(CorruptStx);
 
-    if (effects.gapMs > 0) {
+    if (effects.dripMs > 0) {
+        for (int i = 0; i < response.size(); ++i) {
+            const int pause = i == 0 ? effects.delayMs + effects.dripMs
+                                     : qMax(effects.dripMs, i == 1 ? effects.gapMs : 0);
+            actions.append(UnitAction{pause, response.mid(i, 1)});
+        }
+    } else if (effects.gapMs > 0) {
         actions.append(UnitAction{effects.delayMs, response.left(1)});
         actions.append(UnitAction{effects.gapMs, response.mid(1)});
     } else {
@@ -222,6 +229,7 @@ UnitEngine::Effects UnitEngine::effectsFor(const QByteArray &data) const
         case UnitFault::Result: effects.result = fault.value; break;
         case UnitFault::Delay: effects.delayMs = qMax(effects.delayMs, fault.value); break;
         case UnitFault::Gap: effects.gapMs = qMax(effects.gapMs, fault.value); break;
+        case UnitFault::Drip: effects.dripMs = qMax(effects.dripMs, fault.value); break;
         case UnitFault::Priority: effects.priority = fault.value; break;
         }
     }

@@ -25,6 +25,7 @@ const KindInfo kinds[] = {
     {"result", UnitFault::Result, ValueForm::HexByte},
     {"delay", UnitFault::Delay, ValueForm::Milliseconds},
     {"gap", UnitFault::Gap, ValueForm::Milliseconds},
+    {"drip", UnitFault::Drip, ValueForm::Milliseconds},
     {"priority", UnitFault::Priority, ValueForm::Byte},
     {"endless", UnitFault::Endless, ValueForm::None},
     {"forget", UnitFault::Forget, ValueForm::None},
@@ -138,6 +139,8 @@ QString UnitFault::syntaxHelp()
         "  result=HH    result byte HH instead of 00 (writes, reset, tests, status parts)\n"
         "  delay=MS     wait MS ms between the acknowledgement and the response\n"
         "  gap=MS       pause MS ms after the response's first byte (STX)\n"
+        "  drip=MS      send the response a byte at a time, each MS ms after the one\n"
+        "               before (the first MS ms after the acknowledgement and any delay)\n"
         "  priority=N   a read of group 10 answers priority N\n"
         "  endless      status dialogues never end\n"
         "  forget       confirm writes with result 00 but keep the old values\n"

@@ -12,6 +12,7 @@
 //   result=HH   result byte HH instead of 00 (writes, reset, tests, status parts)
 //   delay=MS    wait MS ms between the acknowledgement and the answer
 //   gap=MS      pause MS ms after the answer's first byte
+//   drip=MS     send the answer a byte at a time, each MS ms after the one before
 //   priority=N  a read of group 10 reports priority N
 //   endless     status dialogues never end
 //   forget      confirm writes (result 00) but keep the old values
@@ -19,7 +20,8 @@
 // (group for 07, test for 58, kind for 26). Without '@' the fault hits every request.
 struct UnitFault
 {
-    enum Kind { Nak, NoAck, Silent, BadSum, BadStx, BadLen, Short, Result, Delay, Gap, Priority,
+    enum Kind { Nak, NoAck, Silent, BadSum, BadStx, BadLen, Short, Result, Delay, Gap, Drip,
+                Priority,
                 Endless, Forget };
 
     Kind kind = Nak;
