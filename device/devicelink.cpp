@@ -18,12 +18,10 @@ DeviceLink::DeviceLink(int boundMs)
 }
 
 DeviceLink::AnswerBound::AnswerBound(DeviceLink &owner, int boundMs)
-    : link(owner), savedDeadline(owner.answerDeadline), savedBoundMs(owner.answerBoundMs),
-      savedClock(owner.answerClock)
+    : link(owner), savedBoundMs(owner.answerBoundMs), savedClock(owner.answerClock)
 {
-    const QDeadlineTimer mine(boundMs, Qt::PreciseTimer);
-    if (mine < link.answerDeadline) {
-        link.answerDeadline = mine;
+    const qint64 left = link.answerLeftMs();
+    if (left < 0 || boundMs < left) {
         link.answerBoundMs = boundMs;
         link.answerClock.start();
     }
@@ -31,9 +29,13 @@ DeviceLink::AnswerBound::AnswerBound(DeviceLink &owner, int boundMs)
 
 DeviceLink::AnswerBound::~AnswerBound()
 {
-    link.answerDeadline = savedDeadline;
     link.answerBoundMs = savedBoundMs;
     link.answerClock = savedClock;
+}
+
+qint64 DeviceLink::answerLeftMs() const
+{
+    return answerBoundMs < 0 ? -1 : qMax<qint64>(0, answerBoundMs - answerClock.elapsed());
 }
 
 DeviceLink::~DeviceLink()
@@ -118,14 +120,14 @@ bool DeviceLink::readAwaited(quint8 *destination, int count, int timeoutMs, Link
     // A bound on the whole answer cuts the gap to what is left of it.
     for (int i = 0; i < count; ++i) {
         if (device->bytesAvailable() == 0) {
-            const qint64 left = answerDeadline.remainingTime();
+            const qint64 left = answerLeftMs();
             const bool cut = left >= 0 && left < timeoutMs;
             QElapsedTimer waited;
             waited.start();
             if (!device->waitForReadyRead(cut ? int(left) : timeoutMs)) {
                 if (trace) {
                     flushTrace();
-                    if (cut && answerDeadline.hasExpired())
+                    if (cut && answerLeftMs() == 0)
                         trace->waitExpired(LinkTrace::Awaited::WholeAnswer, answerBoundMs,
                                            answerClock.elapsed(), device->errorString());
                     else

@@ -6,7 +6,6 @@
 #include "records.h"
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -87,7 +86,6 @@ private:
     private:
         Q_DISABLE_COPY(AnswerBound)
         DeviceLink &link;
-        QDeadlineTimer savedDeadline;
         int savedBoundMs;
         QElapsedTimer savedClock;
     };
@@ -104,9 +102,11 @@ private:
     bool statusDialogue(quint8 opening, QString &text);
     bool measure(quint8 test, int &value);
 
+    // What is left of the bound in force, or -1 when there is none.
+    qint64 answerLeftMs() const;
+
     const int commandBoundMs;
-    QDeadlineTimer answerDeadline{QDeadlineTimer::Forever};
-    int answerBoundMs = 0;
+    int answerBoundMs = -1;     // the bound in force, -1: none
     QElapsedTimer answerClock;  // runs since the bound in force began
     QIODevice *device = nullptr;
     QString lastOpenError;
