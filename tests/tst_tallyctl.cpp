@@ -39,23 +39,30 @@ struct Run {
     QString err;
 };
 
+// A run that did not come to its end (exit code -1) says why in `err`. The bounds are far
+// beyond a run's own time: starting a program can take seconds under Wine on a loaded machine.
 Run tallyctl(const QStringList &arguments, const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.start(QStringLiteral(TALLYCTL_PATH), arguments);
     Run run;
-    if (!process.waitForStarted(5000))
+    if (!process.waitForStarted(30000)) {
+        run.err = QStringLiteral("tallyctl did not start: ") + process.errorString();
         return run;
+    }
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(20000)) {
+    if (!process.waitForFinished(30000)) {
         process.kill();
         process.waitForFinished();
+        run.err = QStringLiteral("tallyctl did not end within 30 s");
         return run;
     }
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    if (process.exitStatus() != QProcess::NormalExit)
+        run.err.prepend(QStringLiteral("tallyctl crashed (%1)\n").arg(process.exitCode()));
     return run;
 }
 
@@ -693,6 +700,7 @@ void TestTallyctl::commands()
     if (!profile.isEmpty())
         writeFile(ProfileFile, profile);
     const Run run = tallyctl(arguments);
+    QVERIFY2(run.exitCode >= 0, qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out, out);
     QCOMPARE(firstLine(run.err), err);
