@@ -771,8 +771,10 @@ void TestTallyctl::nextMacInTheProfile()
     const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
     QVERIFY(QFile::setPermissions(ProfileFile, mode));
 #ifdef Q_OS_UNIX
-    const uint owner = ::geteuid() == 0 ? 65534 : ::geteuid();
-    QCOMPARE(::chown(qPrintable(ProfileFile), owner, owner), 0);
+    const bool root = ::geteuid() == 0;
+    const uint owner = root ? 65534 : ::geteuid();
+    const uint group = root ? 65534 : ::getegid();
+    QCOMPARE(::chown(qPrintable(ProfileFile), owner, group), 0);
 #endif
     if (!fault.isEmpty())
         QVERIFY(sim.addFault(fault));
@@ -792,7 +794,7 @@ void TestTallyctl::nextMacInTheProfile()
     const QFile::Permissions userBits = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
     QCOMPARE(QFileInfo(ProfileFile).permissions() & ~userBits, mode);
     QCOMPARE(QFileInfo(ProfileFile).ownerId(), owner);
-    QCOMPARE(QFileInfo(ProfileFile).groupId(), owner);
+    QCOMPARE(QFileInfo(ProfileFile).groupId(), group);
 #endif
 }
 
