@@ -4,7 +4,6 @@
 
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
-#include "protocol.h"
 #include "settingsfile.h"
 #include "simulatorfixture.h"
 #include "testaddress.h"
@@ -1198,6 +1197,8 @@ void TestTallyctl::cutOffMidWrite()
     else
         QCOMPARE(process.exitCode(), exitCode);
     journalLock.unlock();
+    // Waiting for the journal's lock, the station had not opened the channel yet.
+    QVERIFY(trigger != 0 || sim.requests().isEmpty());
     QCOMPARE(profileMac(), macAfter);
     // No station leaves the profile's lock behind: it holds it only while it waits for nothing.
     QVERIFY(!QFile::exists(lockPath));
