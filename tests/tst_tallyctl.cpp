@@ -1012,6 +1012,7 @@ void TestTallyctl::profileLock_data()
     QTest::newRow("a live program here, the profile reached by a symbolic link") << "here, symbolic link" << 1
         << 2 << QStringList{"tallyctl: RESOLVED.lock is still held by tst_tallyctl (pid PID) on HOST after 1 s",
                             NothingSent};
+    QTest::newRow("reached by a symbolic link, which stays one") << "none, symbolic link" << 1 << 0 << QStringList();
     QTest::newRow("a second name by a hard link") << "none, hard link" << 1 << 2 << QStringList{
         "tallyctl: the profile tallyconf.ini has 2 names (hard links): stations using different ones would not "
         "share its lock, and storing the next MAC would split them; keep one name (a symbolic link is fine)"};
@@ -1100,6 +1101,7 @@ void TestTallyctl::profileLock()
     QCOMPARE(macsSent(sim.requests()), taken ? QStringList{"00-1a-2b-3c-4d-ff"} : QStringList());
     QCOMPARE(sim.requests().size(), taken ? 8 : 0);
     QCOMPARE(fileBytes(ProfileFile), taken ? profileWith("EthMAC=00-1a-2b-3c-4e-00") : profile);
+    QCOMPARE(QFileInfo(profileName).isSymLink(), profileName != ProfileFile);
     if (taken)
         QVERIFY(!QFile::exists(lockPath));
     else if (forging)
