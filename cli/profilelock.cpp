@@ -1,12 +1,22 @@
 #include "profilelock.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QThread>
 
-ProfileLock::ProfileLock(const QString &profilePath)
-    : lockPath(profilePath + QStringLiteral(".lock")), lock(lockPath)
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
+ProfileLock::ProfileLock(const QString &filePath, const QString &shownPath)
+    : lockPath(filePath + QStringLiteral(".lock")),
+      shownLockPath((shownPath.isEmpty() ? filePath : shownPath) + QStringLiteral(".lock")),
+      lock(lockPath)
 {
     lock.setStaleLockTime(StaleMs);
 }
@@ -14,6 +24,7 @@ ProfileLock::ProfileLock(const QString &profilePath)
 bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)> &waiting)
 {
     timeoutMs = waitMs;
+    emptyFor.invalidate();
     QElapsedTimer clock;
     clock.start();
     bool told = false;
@@ -21,14 +32,35 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
     for (;;) {
         if (tryLockNow(lock))
             return true;
+        if (lock.error() != QLockFile::LockFailedError)
+            return false;
+        const Found what = found();
+        // A folder of the lock's name stays what it is however long one waits.
+        if (what == Found::Folder)
+            return false;
+        if (what == Found::Holder)
+            emptyFor.invalidate();
+        else if (!emptyFor.isValid())
+            emptyFor.start();
+        else if (emptyFor.elapsed() >= EmptyMs && lock.removeStaleLockFile() && tryLockNow(lock))
+            return true;
         const qint64 waited = clock.elapsed();
-        if (lock.error() != QLockFile::LockFailedError || waited >= timeoutMs)
+        if (waited >= timeoutMs)
             return false;
         if (!told && waited >= NoticeMs && waiting) {
             told = true;
-            bool elsewhere = false;
-            const QString who = holder(&elsewhere);
-            waiting(QStringLiteral("%1 is held by %2; waiting up to %3 s").arg(lockPath, who).arg(timeoutMs / 1000));
+            if (what == Found::Holder) {
+                bool elsewhere = false;
+                const QString who = holder(&elsewhere);
+                waiting(QStringLiteral("%1 is held by %2; waiting up to %3 s").arg(shownLockPath, who).arg(timeoutMs / 1000));
+            } else {
+                waiting(QStringLiteral("%1 %2, as a program that stops while creating it leaves it; it is taken "
+                                       "over once it has stayed so for %3 s; waiting up to %4 s")
+                            .arg(shownLockPath, what == Found::Empty ? QStringLiteral("is empty")
+                                                                     : QStringLiteral("cannot be read"))
+                            .arg(EmptyMs / 1000)
+                            .arg(timeoutMs / 1000));
+            }
         }
         QThread::msleep(PollMs);
     }
@@ -40,19 +72,60 @@ QString ProfileLock::failure() const
     case QLockFile::NoError:
         return QString();
     case QLockFile::PermissionError:
-        return QStringLiteral("cannot create the lock file %1: no permission in its folder").arg(lockPath);
+        return QStringLiteral("cannot create the lock file %1: no permission in its folder").arg(shownLockPath);
     case QLockFile::UnknownError:
-        return QStringLiteral("cannot create the lock file %1").arg(lockPath);
+        return QStringLiteral("cannot create the lock file %1").arg(shownLockPath);
     case QLockFile::LockFailedError:
         break;
     }
+    const Found what = found();
+    if (what == Found::Folder)
+        return QStringLiteral("%1 is a folder, not a lock file: remove or rename it").arg(shownLockPath);
+    if (what != Found::Holder) {
+        const QString text = QStringLiteral("%1 %2, as a program that stops while creating it leaves it; ")
+                                 .arg(shownLockPath, what == Found::Empty ? QStringLiteral("is empty")
+                                                                          : QStringLiteral("cannot be read"));
+        if (timeoutMs < EmptyMs)
+            return text + QStringLiteral("it is taken over once it has stayed so for %1 s, longer than the wait "
+                                         "of %2 s").arg(EmptyMs / 1000).arg(timeoutMs / 1000);
+        return text + QStringLiteral("it cannot be removed: delete it by hand");
+    }
     bool elsewhere = false;
     const QString who = holder(&elsewhere);
-    QString text = QStringLiteral("%1 is still held by %2 after %3 s").arg(lockPath, who).arg(timeoutMs / 1000);
+    QString text = QStringLiteral("%1 is still held by %2 after %3 s").arg(shownLockPath, who).arg(timeoutMs / 1000);
     if (elsewhere)
         text += QStringLiteral(" (another computer's lock counts as left over after %1 minutes; if no "
                                "station runs there, delete the file)").arg(StaleMs / 60000);
     return text;
+}
+
+bool ProfileLock::isHeldElsewhere() const
+{
+    return lock.error() == QLockFile::LockFailedError && found() != Found::Folder;
+}
+
+int ProfileLock::nameCount(const QString &path)
+{
+#if defined(Q_OS_UNIX)
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        return int(status.st_nlink);
+#elif defined(Q_OS_WIN)
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION information;
+        const bool known = GetFileInformationByHandle(file, &information);
+        CloseHandle(file);
+        if (known)
+            return int(information.nNumberOfLinks);
+    }
+#else
+    Q_UNUSED(path)
+#endif
+    return 1;
 }
 
 bool ProfileLock::isThisHost(const QString &host)
@@ -79,6 +152,22 @@ bool ProfileLock::tryLockNow(QLockFile &lock)
         || !isThisHost(host))
         return false;
     return lock.removeStaleLockFile() && lock.tryLock(0);
+}
+
+ProfileLock::Found ProfileLock::found() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (lock.getLockInfo(&pid, &host, &program))
+        return Found::Holder;
+    const QFileInfo file(lockPath);
+    if (file.isDir())
+        return Found::Folder;
+    // Gone meanwhile: the next try takes it.
+    if (!file.exists())
+        return Found::Holder;
+    return file.size() == 0 ? Found::Empty : Found::Unreadable;
 }
 
 QString ProfileLock::holder(bool *elsewhere) const

@@ -16,6 +16,8 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 
+#include <optional>
+
 namespace {
 
 const QString macKey = QStringLiteral("EthMAC");
@@ -69,6 +71,11 @@ MacPlace macPlaceIn(const QSettings &settings, const QString &mac, bool movesOn,
                     rejection);
 }
 
+void lockNotice(const QString &notice)
+{
+    Console::err(QStringLiteral("tallyctl: ") + notice + QLatin1Char('\n'));
+}
+
 QString journalTime()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -100,6 +107,12 @@ QString withLineEnd(const QString &text)
 
 } // namespace
 
+// Released in the reverse order, the profile's first.
+struct Tallyctl::HeldLocks {
+    std::optional<ProfileLock> journal;
+    std::optional<ProfileLock> profile;
+};
+
 QJsonObject Tallyctl::Outcome::toJson() const
 {
     QJsonObject object;
@@ -127,7 +140,8 @@ QString Tallyctl::Outcome::macState() const
 }
 
 Tallyctl::Tallyctl(const Invocation &invocation, const QElapsedTimer &clock)
-    : invocation(invocation), exchangeLog(clock, invocation.trace), journal(invocation.journal)
+    : invocation(invocation), exchangeLog(clock, invocation.trace),
+      journal(invocation.journal, invocation.lockTimeoutSeconds * 1000, lockNotice)
 {
     link.setTrace(&exchangeLog);
 }
@@ -387,7 +401,13 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable())
         return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
-    const SettingsFile file(path);
+    // Every name of the file (a symbolic link, a folder reached through one) leads to one lock
+    // and one file read and saved; saving by the resolved path leaves a link a link.
+    profilePath = info.canonicalFilePath();
+    profileShown = info.isSymLink() ? profilePath : path;
+    if (profilePath.isEmpty())
+        return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
+    const SettingsFile file(profilePath);
     const QSettings &settings = file.settings();
     Rejection rejection;
     if (file.isReadable() && !checkProfileEncoding(file, rejection))
@@ -419,12 +439,27 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
     if (writesMac && macPlaceIn(settings, profile.value(macKey), incrementMac, rejection) == MacPlace::Outside)
         return rejected(rejection);
     Profile sent = sentValues(records, invocation.groups);
-    // A lock held by another station for longer than a handout is waited out before this unit
-    // hears anything, so that a line which has stopped costs it no half-written settings. The
-    // address itself is still taken under the lock right before its frame.
     if (incrementMac) {
-        ProfileLock lock(path);
-        if (!takeProfileLock(lock, outcome))
+        // Hard links are names the system does not lead back to one: stations on two of them
+        // would lock two lock files, and the first save would leave each name a file of its own.
+        const int names = ProfileLock::nameCount(profilePath);
+        if (names > 1)
+            return rejected({QString(), QStringLiteral("the profile %1 has %2 names (hard links): stations "
+                                                       "using different ones would not share its lock, and "
+                                                       "storing the next MAC would split them; keep one name "
+                                                       "(a symbolic link is fine)").arg(path).arg(names)});
+        // The next MAC must go into the file, or no MAC goes out.
+        const QString unwritable = !info.permissions().testFlag(QFileDevice::WriteOwner)
+            ? QStringLiteral("the profile is read-only")
+            : !info.isWritable() ? QStringLiteral("no permission to write the profile") : QString();
+        if (!unwritable.isEmpty())
+            return rejected({QString(), QStringLiteral("cannot store the next MAC in %1: %2").arg(path, unwritable)});
+        // Locks held by another station for longer than a handout are waited out before this unit
+        // hears anything, so that a line which has stopped costs it no half-written settings; and
+        // lock files that cannot be created stop it here too. The address itself is still taken
+        // under the locks right before its frame.
+        HeldLocks locks;
+        if (!takeLocks(locks, outcome))
             return outcome;
     }
     if (!openChannel(outcome))
@@ -465,11 +500,20 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
     return outcome;
 }
 
-bool Tallyctl::takeProfileLock(ProfileLock &lock, Outcome &outcome)
+bool Tallyctl::takeLocks(HeldLocks &locks, Outcome &outcome)
 {
-    if (lock.acquire(invocation.lockTimeoutSeconds * 1000, [](const QString &notice) {
-            Console::err(QStringLiteral("tallyctl: ") + notice + QLatin1Char('\n'));
-        }))
+    if (journal.isEnabled()) {
+        locks.journal.emplace(journal.filePath());
+        if (!takeLock(*locks.journal, outcome))
+            return false;
+    }
+    locks.profile.emplace(profilePath, profileShown);
+    return takeLock(*locks.profile, outcome);
+}
+
+bool Tallyctl::takeLock(ProfileLock &lock, Outcome &outcome)
+{
+    if (lock.acquire(invocation.lockTimeoutSeconds * 1000, lockNotice))
         return true;
     outcome.exitCode = ExitProfile;
     outcome.message = notSentMessage(QStringLiteral("tallyctl: ") + lock.failure(), outcome.groups);
@@ -485,12 +529,12 @@ bool Tallyctl::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
         return false;
     };
 
-    ProfileLock lock(path);
-    if (!takeProfileLock(lock, outcome))
+    HeldLocks locks;
+    if (!takeLocks(locks, outcome))
         return false;
 
     // The same checks as before the channel opened, on the file as it is now.
-    const SettingsFile file(path);
+    const SettingsFile file(profilePath);
     if (!file.isReadable() || file.settings().status() != QSettings::NoError)
         return refuse(ExitProfile, QStringLiteral("tallyctl: cannot read the profile %1").arg(path));
     Rejection rejection;
@@ -511,16 +555,16 @@ bool Tallyctl::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
         line.insert(QStringLiteral("event"), QStringLiteral("reserved"));
         line.insert(QStringLiteral("time"), journalTime());
         line.insert(QStringLiteral("channel"), invocation.channelName());
-        line.insert(QStringLiteral("profile"), QFileInfo(path).absoluteFilePath());
+        line.insert(QStringLiteral("profile"), profilePath);
         line.insert(QStringLiteral("unit"), unit > 0 ? QJsonValue(unit) : QJsonValue());
         line.insert(QStringLiteral("mac"), mac);
         QString error;
-        if (!journal.append(line, error)) {
+        if (!journal.appendHeld(line, true, error)) {
             outcome.journalFailed = true;
             return refuse(ExitUsage, QStringLiteral("tallyctl: ") + error);
         }
     }
-    if (!saveIniBytes(path, withIniValue(file.bytes(), macKey, iniValueText(next)))) {
+    if (!saveIniBytes(profilePath, withIniValue(file.bytes(), macKey, iniValueText(next)))) {
         outcome.macNotStored = true;
         return refuse(ExitProfile, QStringLiteral("tallyctl: cannot store the next MAC %1 in %2").arg(next, path));
     }

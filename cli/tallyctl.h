@@ -59,11 +59,16 @@ private:
 
     // `unit` counts the units of a series from 1; 0 for a write of one unit.
     Outcome writeUnit(int unit);
+    struct HeldLocks;
+    // The journal's lock (with --journal), then the profile's: the one order in which a station
+    // takes them, so that none waits for a lock while it holds the profile's. Each is waited for
+    // as --lock-timeout allows; on failure `outcome` says why. Held while `locks` lasts.
+    bool takeLocks(HeldLocks &locks, Outcome &outcome);
+    bool takeLock(ProfileLock &lock, Outcome &outcome);
     // Takes the MAC for the unit from the profile as it is now, right before its frame goes
-    // out: under the profile's lock the file's EthMAC is checked again, put on record in the
-    // journal and the next address stored. False, with the unit failed, when it cannot be.
-    // Waits for PROFILE.lock as --lock-timeout allows; on failure `outcome` says why.
-    bool takeProfileLock(ProfileLock &lock, Outcome &outcome);
+    // out: under the journal's lock and then the profile's, the file's EthMAC is checked again,
+    // put on record in the journal and the next address stored. False, with the unit failed,
+    // when it cannot be.
     bool reserveMac(int unit, WriteRecords &records, Outcome &outcome);
     void verifyUnit(const Profile &sent, Outcome &outcome);
     bool openChannel(Outcome &outcome);
@@ -79,6 +84,10 @@ private:
     ExchangeLog exchangeLog;
     Journal journal;
     DeviceLink link;
+    // The profile of a write as the system finds it whatever name reached it (links resolved),
+    // read, locked and saved by that path; and the profile's name as the engineer knows it.
+    QString profilePath;
+    QString profileShown;
 };
 
 #endif // TALLYCTL_H

@@ -3,13 +3,22 @@
 #include "fieldtext.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QThread>
 #include <QVariant>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 namespace {
 
@@ -413,12 +422,39 @@ constexpr int SharingRetryPauseMs = 20;
 
 bool saveIniBytes(const QString &path, const QByteArray &bytes)
 {
+    // The new file is the old one to anyone but a reader of its bytes: its mode, its owner where
+    // this process may give it (a profile root's station stores stays the line's), and on
+    // Windows its attributes (hidden, for one).
+    const QFileInfo old(path);
+    const bool existed = old.exists();
+#ifdef Q_OS_WIN
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    const DWORD attributes = existed ? GetFileAttributesW(native.c_str()) : INVALID_FILE_ATTRIBUTES;
+#endif
     QElapsedTimer clock;
     clock.start();
     for (;;) {
         QSaveFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        if (file.open(QIODevice::WriteOnly)) {
+#ifdef Q_OS_UNIX
+            if (existed) {
+                if (::fchown(file.handle(), old.ownerId(), old.groupId()) != 0) {
+                    // Only root may give a file away; the file is then this process's, as before.
+                }
+                file.setPermissions(old.permissions()
+                                    & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser));
+            }
+#endif
+        }
+        if (file.isOpen() && file.write(bytes) == bytes.size() && file.commit()) {
+#ifdef Q_OS_WIN
+            const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+                | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept))
+                SetFileAttributesW(native.c_str(), attributes & kept);
+#endif
             return true;
+        }
         if (file.error() != QFileDevice::RenameError || clock.elapsed() >= SharingRetryMs)
             return false;
         QThread::msleep(SharingRetryPauseMs);
