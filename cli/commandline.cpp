@@ -316,7 +316,7 @@ QString helpText()
         "  --series                    one unit after another: a summary line per unit, then\n"
         "                              Enter for the next; end of input ends the series\n"
         "  --lock-timeout SECONDS      wait at most this long for another station's lock on\n"
-        "                              PROFILE before the MAC is taken (default 30)\n"
+        "                              PROFILE or on the journal (default 30)\n"
         "\n"
         "Other options:\n"
         "  -o, --output FILE           read: store the values in FILE (INI), other keys kept\n"

@@ -9,6 +9,7 @@
 #include "valuerules.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -404,7 +405,7 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
     // Every name of the file (a symbolic link, a folder reached through one) leads to one lock
     // and one file read and saved; saving by the resolved path leaves a link a link.
     profilePath = info.canonicalFilePath();
-    profileShown = info.isSymLink() ? profilePath : path;
+    profileShown = info.isSymLink() ? QDir::toNativeSeparators(profilePath) : path;
     if (profilePath.isEmpty())
         return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
     const SettingsFile file(profilePath);
@@ -555,7 +556,7 @@ bool Tallyctl::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
         line.insert(QStringLiteral("event"), QStringLiteral("reserved"));
         line.insert(QStringLiteral("time"), journalTime());
         line.insert(QStringLiteral("channel"), invocation.channelName());
-        line.insert(QStringLiteral("profile"), profilePath);
+        line.insert(QStringLiteral("profile"), QDir::toNativeSeparators(profilePath));
         line.insert(QStringLiteral("unit"), unit > 0 ? QJsonValue(unit) : QJsonValue());
         line.insert(QStringLiteral("mac"), mac);
         QString error;

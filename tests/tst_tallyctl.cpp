@@ -981,7 +981,9 @@ void TestTallyctl::seriesGoesOnUntilEndOfInput()
     QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"))
                 .match(first.value(QStringLiteral("time")).toString()).hasMatch());
     QCOMPARE(QJsonDocument::fromJson(lines.at(1)).object().size(), 10);
-    const QString profilePath = QFileInfo(ProfileFile).canonicalFilePath();
+    // The profile as the system names it (C:\...\tallyconf.ini on Windows), in JSON.
+    const QString profilePath = QDir::toNativeSeparators(QFileInfo(ProfileFile).canonicalFilePath())
+                                    .replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     const auto entry = [&lines](int i) {
         QJsonObject object = QJsonDocument::fromJson(lines.at(i)).object();
         object.remove(QStringLiteral("time"));
