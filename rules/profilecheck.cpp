@@ -143,7 +143,7 @@ bool checkProfileEncoding(const SettingsFile &file, Rejection &rejection)
 const QStringList &profileFileKeys()
 {
     static const QStringList keys = Profile::keys()
-        + QStringList{QStringLiteral("IncrementMac"), QStringLiteral("portNumber"),
+        + QStringList{QStringLiteral("IncrementMac"), QStringLiteral("portNumber"), QStringLiteral("portName"),
                       QStringLiteral("deviceAddress"), QStringLiteral("LastMAC")};
     return keys;
 }

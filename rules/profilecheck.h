@@ -13,7 +13,7 @@ class SettingsFile;
 // the unit. The messages are English, as tallyctl's own are.
 
 // The keys a profile may hold in its general section: the 19 parameter keys, the window's
-// IncrementMac, portNumber and deviceAddress, and the command line's LastMAC.
+// IncrementMac, portNumber, portName and deviceAddress, and the command line's LastMAC.
 const QStringList &profileFileKeys();
 
 // Keys whose values no message repeats (they end up on terminals and in the journal):
