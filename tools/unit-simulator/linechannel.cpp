@@ -126,6 +126,10 @@ void LineChannel::pump()
         if (next == std::numeric_limits<qint64>::max())
             return;
         const qint64 waitNs = next - clock.nsecsElapsed();
+        if (sharesLoop && waitNs > 0) {
+            pumpTimer->start(int((waitNs + NsPerMs - 1) / NsPerMs));
+            return;
+        }
         if (waitNs >= NsPerMs) {
             // Timers count whole milliseconds: wake up early rather than late and wait out the
             // rest of the byte here.

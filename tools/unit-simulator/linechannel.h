@@ -28,6 +28,11 @@ public:
     void setBaudRate(int baud);     // 0: as fast as the transport goes
     int baudRate() const { return baud; }
 
+    // Other lines run on the same event loop: a wait shorter than a timer's millisecond is
+    // taken on the next millisecond instead of asleep, so that no line holds up the others.
+    // Bytes are then up to a millisecond late, never early, and the lateness does not add up.
+    void setSharesLoop(bool shares) { sharesLoop = shares; }
+
     void receive(const QByteArray &bytes);
     // The far end is gone: nothing more is sent to it and its half frame is forgotten.
     void drop();
@@ -47,6 +52,7 @@ private:
     int id;
     Sink sink;
     int baud = 0;
+    bool sharesLoop = false;
     qint64 byteNs = 0;              // one byte on the line: start bit, 8 data bits, stop bit
     QElapsedTimer clock;
     std::deque<TimedByte> inbound;

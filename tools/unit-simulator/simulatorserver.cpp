@@ -83,6 +83,11 @@ void SimulatorServer::setBaudRate(int baudRate)
         ptyLine->setBaudRate(baud);
 }
 
+void SimulatorServer::setSharesLoop(bool shares)
+{
+    tcpLine->setSharesLoop(shares);
+}
+
 bool SimulatorServer::setLogFile(const QString &path)
 {
     delete logFile;
