@@ -127,7 +127,11 @@ void LineChannel::pump()
             return;
         const qint64 waitNs = next - clock.nsecsElapsed();
         if (sharesLoop && waitNs > 0) {
-            pumpTimer->start(int((waitNs + NsPerMs - 1) / NsPerMs));
+            // A byte late by less than a millisecond holds up nobody while the ones after it
+            // keep their times; only the last byte of an answer is waited for, by the caller:
+            // for that one go round the loop instead of asleep.
+            const bool answerEnds = outbound.size() == 1 && outbound.front().dueNs == next;
+            pumpTimer->start(waitNs >= NsPerMs ? int(waitNs / NsPerMs) : answerEnds ? 0 : 1);
             return;
         }
         if (waitNs >= NsPerMs) {

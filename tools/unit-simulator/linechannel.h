@@ -28,9 +28,8 @@ public:
     void setBaudRate(int baud);     // 0: as fast as the transport goes
     int baudRate() const { return baud; }
 
-    // Other lines run on the same event loop: a wait shorter than a timer's millisecond is
-    // taken on the next millisecond instead of asleep, so that no line holds up the others.
-    // Bytes are then up to a millisecond late, never early, and the lateness does not add up.
+    // Other lines run on the same event loop: this line never sleeps through a wait shorter
+    // than a timer's millisecond, which would hold up the others.
     void setSharesLoop(bool shares) { sharesLoop = shares; }
 
     void receive(const QByteArray &bytes);
