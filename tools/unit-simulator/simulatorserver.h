@@ -77,6 +77,7 @@ private:
     LineChannel *ptyLine = nullptr;
     QFile *logFile = nullptr;
     int baud = 0;
+    bool sharesLoop = false;
     int accepted = 0;
     QString lastError;
 
