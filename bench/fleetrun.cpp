@@ -14,11 +14,13 @@
 #include <QHostAddress>
 #include <QProcess>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -62,7 +64,11 @@ double cpuMs(qint64 pid)
     const QByteArray text = stat.readAll();
     // Fields 14 and 15, counted after the command name in parentheses.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+#ifdef Q_OS_UNIX
     const long ticks = sysconf(_SC_CLK_TCK);
+#else
+    const long ticks = 0;
+#endif
     return ticks > 0 ? (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000 / ticks : 0;
 }
 
