@@ -6,8 +6,6 @@
 #include "testaddress.h"
 #include "unitprocess.h"
 
-#include "protocol.h"
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,6 +23,9 @@
 namespace {
 
 constexpr int StartWaitMs = 30000;
+// A thousand units reach into the next /24s, which are other runs' networks (testaddress.h):
+// a port of the fleet's own keeps it off their units.
+constexpr quint16 FleetPort = 20197;
 constexpr int StopWaitMs = 5000;
 
 // Resident memory of a process in MiB, from /proc (Linux); 0 where there is none.
@@ -89,7 +90,7 @@ FleetRun::Result FleetRun::run(int units, int talking, int rounds, int baud) con
 
     QProcess fleet;
     fleet.start(simulator, {QStringLiteral("--units"), QString::number(units), QStringLiteral("--listen"),
-                            first.toString() + QLatin1Char(':') + QString::number(Protocol::TcpPort),
+                            first.toString() + QLatin1Char(':') + QString::number(FleetPort),
                             QStringLiteral("--baud"), QString::number(baud), QStringLiteral("--log"), logPath});
     QByteArray said;
     QElapsedTimer clock;
@@ -116,7 +117,7 @@ FleetRun::Result FleetRun::run(int units, int talking, int rounds, int baud) con
 
     // The frames of a read-all: tallyctl read against unit 1, as the unit logged them.
     CliRunner cli(tallyctl, QDir(folder).filePath(QStringLiteral("fleet-profile.ini")));
-    cli.connectTo(hostOf(first, 1));
+    cli.connectTo(hostOf(first, 1) + QLatin1Char(':') + QString::number(FleetPort));
     const RunOutcome read = cli.run(Operation::ReadAll);
     QFile log(logPath);
     QByteArray unitOne;
@@ -136,7 +137,7 @@ FleetRun::Result FleetRun::run(int units, int talking, int rounds, int baud) con
 
     double busyMs = 0, wallMs = 0;
     for (int round = 0; round < rounds && result.error.isEmpty(); ++round) {
-        const ReplayResult alone = replayRequests(hostOf(first, 1), Protocol::TcpPort, frames);
+        const ReplayResult alone = replayRequests(hostOf(first, 1), FleetPort, frames);
         if (!alone.ok) {
             result.error = QStringLiteral("unit 1 alone: ") + alone.error;
             break;
@@ -154,7 +155,7 @@ FleetRun::Result FleetRun::run(int units, int talking, int rounds, int baud) con
             clients.emplace_back([&, i, host] {
                 while (!go)
                     std::this_thread::yield();
-                outcomes[size_t(i)] = replayRequests(host, Protocol::TcpPort, frames);
+                outcomes[size_t(i)] = replayRequests(host, FleetPort, frames);
             });
         }
         const double cpuBefore = cpuMs(fleet.processId());
@@ -185,11 +186,11 @@ FleetRun::Result FleetRun::run(int units, int talking, int rounds, int baud) con
     UnitProcess single(simulator);
     QString error;
     if (result.error.isEmpty()
-        && !single.start({QStringLiteral("--listen"), hostOf(first, 1) + QLatin1Char(':') + QString::number(Protocol::TcpPort),
+        && !single.start({QStringLiteral("--listen"), hostOf(first, 1) + QLatin1Char(':') + QString::number(FleetPort),
                           QStringLiteral("--baud"), QString::number(baud)}, &error))
         result.error = QStringLiteral("one unit: ") + error;
     for (int round = 0; round < rounds && result.error.isEmpty(); ++round) {
-        const ReplayResult alone = replayRequests(hostOf(first, 1), Protocol::TcpPort, frames);
+        const ReplayResult alone = replayRequests(hostOf(first, 1), FleetPort, frames);
         if (!alone.ok)
             result.error = QStringLiteral("one unit: ") + alone.error;
         else
