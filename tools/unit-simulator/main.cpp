@@ -190,7 +190,7 @@ int main(int argc, char *argv[])
         QStringLiteral("serial-port-count"),
         QStringLiteral("Print how many serial ports this machine lists, then exit."));
     const QCommandLineOption unitsOption(
-        QStringLiteral("units"), QStringLiteral("Play N units at once (see Fleet below)."), QStringLiteral("N"));
+        QStringLiteral("units"), QStringLiteral("Play N units at once (see Fleet above)."), QStringLiteral("N"));
     const QCommandLineOption offlineOption(
         QStringLiteral("offline"), QStringLiteral("With --units: these units do not listen."), QStringLiteral("LIST"));
     const QCommandLineOption seedOption(
