@@ -6,6 +6,7 @@
 #include "benchmath.h"
 #include "clirunner.h"
 #include "countingrelay.h"
+#include "fleetrun.h"
 #include "rawreplay.h"
 #include "startuprun.h"
 #include "stationsrun.h"
@@ -35,6 +36,9 @@ constexpr int IdleBeforeStartMs = 200;
 // Stations of a line sharing one profile: how many at once, and the units of each one's series.
 const QList<int> StationCounts = {1, 2, 4};
 constexpr int UnitsPerStation = 10;
+// A fleet in one simulator process, and how many of its units are read at once.
+constexpr int FleetUnits = 1000;
+constexpr int FleetTalking = 64;
 
 QTextStream &out()
 {
@@ -202,8 +206,18 @@ int main(int argc, char *argv[])
         QStringLiteral("The tallyctl program."), QStringLiteral("PATH"), QStringLiteral(TALLY_TALLYCTL_PATH));
     const QCommandLineOption stationOption(QStringLiteral("station-runs"),
         QStringLiteral("Runs of each number of stations sharing a profile (default 3)."), QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption fleetOption(QStringLiteral("fleet"),
+        QStringLiteral("Measure only the fleet: %1 paced units in one simulator process, its memory, and the\n"
+                       "read-all ratio of one unit while %2 are read at once.").arg(FleetUnits).arg(FleetTalking));
+    const QCommandLineOption fleetRoundsOption(QStringLiteral("fleet-rounds"),
+        QStringLiteral("Rounds of the fleet's reads at once (default 3)."), QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption fleetUnitsOption(QStringLiteral("fleet-units"),
+        QStringLiteral("Units of the fleet (default %1).").arg(FleetUnits), QStringLiteral("N"), QString::number(FleetUnits));
+    const QCommandLineOption fleetTalkingOption(QStringLiteral("fleet-talking"),
+        QStringLiteral("Units of the fleet read at once (default %1).").arg(FleetTalking), QStringLiteral("N"),
+        QString::number(FleetTalking));
     parser.addOptions({runsOption, pacedOption, startupOption, stationOption, simulatorOption, probeOption,
-                       tallyctlOption});
+                       tallyctlOption, fleetOption, fleetRoundsOption, fleetUnitsOption, fleetTalkingOption});
     parser.process(app);
 
     const int instantRuns = qMax(1, parser.value(runsOption).toInt());
@@ -221,6 +235,38 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString unitListen = UnitHost + QLatin1Char(':') + QString::number(Protocol::TcpPort);
+
+    if (parser.isSet(fleetOption)) {
+        const QString loadBeforeFleet = loadAverage();
+        const int talking = qMax(1, parser.value(fleetTalkingOption).toInt());
+        const FleetRun::Result fleet = FleetRun(tallyctl, simulator, workDir.path())
+            .run(qMax(talking, parser.value(fleetUnitsOption).toInt()), talking,
+                 qMax(1, parser.value(fleetRoundsOption).toInt()), PacedBaud);
+        out() << "tallyconf fleet benchmark: " << TALLY_BUILD_TYPE << " build, Qt " << qVersion()
+              << ", load average before " << loadBeforeFleet << ", after " << loadAverage() << "\n\n";
+        if (!fleet.ok) {
+            out() << "FAILED: " << fleet.error << '\n';
+            return 1;
+        }
+        const BenchMath::Summary alone = BenchMath::summarize(fleet.aloneRatio);
+        const BenchMath::Summary measured = BenchMath::summarize(fleet.measuredRatio);
+        const BenchMath::Summary every = BenchMath::summarize(fleet.everyRatio);
+        out() << "| measurement | runs | result | target |\n|---|---|---|---|\n";
+        out() << "| resident memory of " << fleet.units << " units, " << PacedBaud << " baud, listening | 1 | "
+              << number(fleet.idleRssMb) << " MiB; after the reads, peak " << number(fleet.peakRssMb) << " MiB | "
+              << target(fleet.peakRssMb > 0 && fleet.peakRssMb <= 100, QStringLiteral("at most 100 MB")) << " |\n";
+        out() << "| read-all of unit 1 while " << talking - 1 << " others are read, " << PacedBaud
+              << " baud 8N1 (" << fleet.bytesPerReadAll << " B = " << number(fleet.lineMs) << " ms on the line) | "
+              << measured.count << " | ratio median " << number(measured.median, 3) << ", max "
+              << number(measured.max, 3) << "; unit 1 alone " << number(alone.median, 3)
+              << "; a one-unit simulator " << number(BenchMath::summarize(fleet.singleRatio).median, 3) << "; all "
+              << talking << " units, median " << number(every.median, 3) << ", max " << number(every.max, 3)
+              << "; the fleet busy " << number(100 * fleet.busyShare, 0) << "% of a core meanwhile"
+              << " | " << target(measured.count > 0 && measured.median <= 1.02, QStringLiteral("ratio at most 1.02"))
+              << " |\n";
+        out().flush();
+        return 0;
+    }
 
     // Other work on the machine shows in every number here; say how busy it was.
     const QString loadBefore = loadAverage();

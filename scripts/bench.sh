@@ -3,7 +3,8 @@
 # unit simulator on 127.0.0.20 (a unit that answers at once, and one paced like the 9600-baud
 # line), the same for tallyctl read and write as whole processes, and the time and memory the
 # configurator needs to show its window. Prints one table.
-# Arguments go to the benchmark: --runs N, --paced-runs N, --startup-runs N.
+# Arguments go to the benchmark: --runs N, --paced-runs N, --startup-runs N; --fleet measures only
+# a thousand paced units in one simulator process (--fleet-rounds N, --fleet-units N, --fleet-talking N).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -7,6 +7,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTcpSocket>
 
@@ -15,10 +18,61 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
 
 // This program's own loopback address; nothing here talks to anything else.
 static const QString Address = testAddress(2);
 static const quint16 Port = 20107;
+
+// Fleets of this program start at hosts 100 and up of its network, on a port no other program's
+// unit uses, so that a fleet reaching into the next /24 meets nobody's single unit there.
+static const quint16 FleetPort = 20187;
+
+static QHostAddress fleetAddress(const QString &first, int unit)
+{
+    return QHostAddress(QHostAddress(first).toIPv4Address() + quint32(unit - 1));
+}
+
+// Host 250 of the run's network, moved down one /24 when the run's is the last of its /16.
+static QString beforeA24Boundary()
+{
+    const quint32 own = QHostAddress(testAddress(250)).toIPv4Address();
+    return QHostAddress((own & 0xFF00) == 0xFF00 ? own - 0x100 : own).toString();
+}
+
+// Starts `unit-simulator --units` and waits for the line naming its first and last address.
+static bool startFleet(QProcess &program, const QString &first, int units, const QStringList &more)
+{
+    program.start(QStringLiteral(UNIT_SIMULATOR_PATH),
+                  QStringList{"--units", QString::number(units), "--listen",
+                              first + ':' + QString::number(FleetPort)} + more);
+    if (!program.waitForStarted(5000))
+        return false;
+    const QByteArray banner = QStringLiteral("listening on %1:%3 to %2:%3 (")
+                                  .arg(first, fleetAddress(first, units).toString()).arg(FleetPort).toUtf8();
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    while (!said.contains(banner) && program.state() == QProcess::Running && clock.elapsed() < 10000) {
+        program.waitForReadyRead(200);
+        said += program.readAllStandardOutput();
+    }
+    if (!said.contains(banner))
+        qWarning("%s%s", said.constData(), program.readAllStandardError().constData());
+    return said.contains(banner);
+}
+
+static void stopProgram(QProcess &program)
+{
+#ifdef Q_OS_WIN
+    program.kill();     // a console program has no window to take terminate()'s WM_CLOSE
+#else
+    program.terminate();
+#endif
+    program.waitForFinished(5000);
+}
 
 static bool connectTo(QTcpSocket &socket)
 {
@@ -73,6 +127,9 @@ private slots:
     void programCannotListenTwice();
     void programHelpAndPortCount();
     void programServesWithItsOptions();
+    void fleet_data();
+    void fleet();
+    void fleetLogAndStates();
 };
 
 void TestSimulatorServer::answersRawClient_data()
@@ -382,6 +439,14 @@ void TestSimulatorServer::programRefusesBadOptions_data()
     QTest::newRow("unknown option") << QStringList{"--bogus"} << "bogus";
     QTest::newRow("stray argument") << QStringList{"stray"} << "stray";
     QTest::newRow("unwritable log") << QStringList{"--listen", Address + ":20107", "--log", "no/such/dir/x.log"} << "x.log";
+    QTest::newRow("fleet off loopback") << QStringList{"--units", "3", "--listen", "192.0.2.1:20107"} << "loopback";
+    QTest::newRow("fleet beyond 127/8") << QStringList{"--units", "10", "--listen", "127.255.255.250:20107"} << "run out of 127.0.0.0/8";
+    QTest::newRow("no units") << QStringList{"--units", "0", "--listen", Address + ":20107"} << "--units";
+    QTest::newRow("unit beyond the fleet") << QStringList{"--units", "3", "--listen", Address + ":20107", "--offline", "2-4"} << "unit 4";
+    QTest::newRow("share above all") << QStringList{"--units", "3", "--listen", Address + ":20107", "--offline", "101%"} << "share";
+    QTest::newRow("fault aimed at no list") << QStringList{"--units", "3", "--listen", Address + ":20107", "--fault", "nak#x"} << "nak#x";
+    QTest::newRow("offline without a fleet") << QStringList{"--offline", "1"} << "--offline needs --units";
+    QTest::newRow("pty in a fleet") << QStringList{"--units", "2", "--listen", Address + ":20107", "--pty"} << "--pty";
 }
 
 void TestSimulatorServer::programRefusesBadOptions()
@@ -505,6 +570,159 @@ void TestSimulatorServer::programServesWithItsOptions()
     expectedLog += "02 02 07 0A 0F\n";
 #endif
     QCOMPARE(log.readAll(), expectedLog);
+}
+
+void TestSimulatorServer::fleet_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("stateJson");
+    // Per unit: o answers the read of group 9, n refuses it (0x15), - refuses the connection.
+    QTest::addColumn<QString>("units");
+    QTest::addColumn<quint64>("firstMac");
+    QTest::addColumn<quint64>("firstCashDeskId");
+
+    const QString first = testAddress(100);
+    QTest::newRow("each unit its own IP, MAC and cash desk ID")
+        << first << QStringList() << QByteArray() << "ooooo" << quint64(0x001a2b3c4d5e) << quint64(123456);
+    QTest::newRow("counted up across a carry, into the next /24")
+        << beforeA24Boundary() << QStringList()
+        << QByteArray(R"({"ethernet": {"mac": "00-1a-2b-3c-4d-fe"}, "cashDesk": {"id": "9999999998"}})")
+        << "oooooooooo" << quint64(0x001a2b3c4dfe) << quint64(9999999998);
+    QTest::newRow("offline units and ranges")
+        << first << QStringList{"--offline", "2,5-6"} << QByteArray() << "o-oo--oo"
+        << quint64(0x001a2b3c4d5e) << quint64(123456);
+    QTest::newRow("a fault aimed at some units")
+        << first << QStringList{"--fault", "nak@07/09#1,3-4"} << QByteArray() << "nonnoo"
+        << quint64(0x001a2b3c4d5e) << quint64(123456);
+    QTest::newRow("a share of the fleet offline")
+        << first << QStringList{"--offline", "30%", "--seed", "7"} << QByteArray() << "-ooo-oo-oo"
+        << quint64(0x001a2b3c4d5e) << quint64(123456);
+    QTest::newRow("the same share and seed, the same units faulty")
+        << first << QStringList{"--fault", "nak@07/09#30%", "--seed", "7"} << QByteArray() << "nooonoonoo"
+        << quint64(0x001a2b3c4d5e) << quint64(123456);
+    QTest::newRow("paced, each unit on its own line")
+        << first << QStringList{"--baud", "9600"} << QByteArray() << "ooo"
+        << quint64(0x001a2b3c4d5e) << quint64(123456);
+}
+
+void TestSimulatorServer::fleet()
+{
+    QFETCH(QString, first);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, stateJson);
+    QFETCH(QString, units);
+    QFETCH(quint64, firstMac);
+    QFETCH(quint64, firstCashDeskId);
+    if (!stateJson.isEmpty()) {
+        QFile state(QStringLiteral("fleet.json"));
+        QVERIFY(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        state.write(stateJson);
+        state.close();
+        options << QStringLiteral("--state") << QStringLiteral("fleet.json");
+    }
+    QProcess program;
+    QVERIFY(startFleet(program, first, units.size(), options));
+
+    QString seen;
+    for (int unit = 1; unit <= units.size(); ++unit) {
+        const QHostAddress address = fleetAddress(first, unit);
+        QTcpSocket socket;
+        socket.connectToHost(address, FleetPort);
+        if (!socket.waitForConnected(2000)) {
+            QCOMPARE(socket.error(), QAbstractSocket::ConnectionRefusedError);
+            seen += QLatin1Char('-');
+            continue;
+        }
+        const QByteArray ethernet = exchange(socket, hex("02 02 07 09 0C"), 29);
+        if (ethernet == hex("15")) {
+            seen += QLatin1Char('n');
+            continue;
+        }
+        seen += QLatin1Char('o');
+        QCOMPARE(ethernet.size(), 29);
+        const quint32 ip = address.toIPv4Address();
+        QCOMPARE(spaced(ethernet.mid(5, 4)), spaced(QByteArray::fromHex(QByteArray::number(ip, 16).rightJustified(8, '0'))));
+        const quint64 mac = firstMac + quint64(unit - 1);
+        QCOMPARE(spaced(ethernet.mid(22, 6)), spaced(QByteArray::fromHex(QByteArray::number(mac, 16).rightJustified(12, '0'))));
+
+        // Ten BCD digits, least significant byte first.
+        const QByteArray digits = QByteArray::number((firstCashDeskId + quint64(unit - 1)) % 10000000000ULL).rightJustified(10, '0');
+        QByteArray bcd;
+        for (int pair = 8; pair >= 0; pair -= 2)
+            bcd += QByteArray::fromHex(digits.mid(pair, 2));
+        QCOMPARE(spaced(exchange(socket, hex("02 02 07 04 01"), 29).mid(18, 5)), spaced(bcd));
+    }
+    stopProgram(program);
+    QCOMPARE(seen, units);
+}
+
+void TestSimulatorServer::fleetLogAndStates()
+{
+    QProcess help;
+    help.start(simulatorPath(), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(5000));
+    const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
+    for (const char *needle : {"--units", "--offline", "--seed", "--dump-states", "FAULT#LIST", "EthMAC",
+                               "CashDeskID", "EthIP", "SIGUSR1"})
+        QVERIFY2(text.contains(QLatin1String(needle)), needle);
+
+    const QString first = testAddress(110);
+    const QString second = fleetAddress(first, 2).toString();
+    const QString third = fleetAddress(first, 3).toString();
+    QFile::remove(QStringLiteral("fleet.log"));
+    QFile::remove(QStringLiteral("states.json"));
+    QProcess program;
+    QVERIFY(startFleet(program, first, 3, {"--log", "fleet.log", "--dump-states", "states.json"}));
+    {
+        QTcpSocket socket;
+        socket.connectToHost(second, FleetPort);
+        QVERIFY(socket.waitForConnected(2000));
+        QCOMPARE(spaced(exchange(socket, hex("02 07 69 00 11 22 33 44 55 7F"), 5)), QStringLiteral("06 02 01 00 01"));
+    }
+    {
+        QTcpSocket socket;
+        socket.connectToHost(third, FleetPort);
+        QVERIFY(socket.waitForConnected(2000));
+        QCOMPARE(spaced(exchange(socket, hex("02 02 07 0A 0F"), 6)), QStringLiteral("06 02 02 00 02 00"));
+    }
+    QFile log(QStringLiteral("fleet.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(log.readAll()),
+             QStringLiteral("2 %1 02 07 69 00 11 22 33 44 55 7F\n3 %2 02 02 07 0A 0F\n").arg(second, third));
+
+#ifdef Q_OS_UNIX
+    // On demand, then again at exit.
+    for (bool atExit : {false, true}) {
+        QFile::remove(QStringLiteral("states.json"));
+        if (atExit) {
+            program.terminate();
+            QVERIFY(program.waitForFinished(5000));
+            QCOMPARE(program.exitCode(), 0);
+        } else {
+            QCOMPARE(::kill(pid_t(program.processId()), SIGUSR1), 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("states.json")), 5000);
+        QFile dump(QStringLiteral("states.json"));
+        QVERIFY(dump.open(QIODevice::ReadOnly));
+        const QJsonArray units = QJsonDocument::fromJson(dump.readAll()).object().value(QStringLiteral("units")).toArray();
+        QCOMPARE(units.size(), 3);
+        const char *macs[] = {"00 1A 2B 3C 4D 5E", "00 11 22 33 44 55", "00 1A 2B 3C 4D 60"};
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject unit = units.at(i).toObject();
+            QCOMPARE(unit.value(QStringLiteral("unit")).toInt(), i + 1);
+            QCOMPARE(unit.value(QStringLiteral("address")).toString(), fleetAddress(first, i + 1).toString());
+            UnitState state;
+            QString error;
+            QVERIFY2(UnitState::fromJson(QJsonDocument(unit.value(QStringLiteral("state")).toObject()).toJson(), &state, &error),
+                     qPrintable(error));
+            QCOMPARE(spaced(state.groups.value(9).mid(19)), QString::fromLatin1(macs[i]));
+        }
+    }
+#else
+    stopProgram(program);
+    QSKIP("the states are dumped on signals and a console's Ctrl+C, which this test cannot send here");
+#endif
 }
 
 TALLY_TEST_MAIN(TestSimulatorServer)

@@ -5,6 +5,8 @@
 
 #include "windows1251.h"
 
+#include <QJsonDocument>
+
 #include <random>
 
 // What the unit put on the line, with the waits it asked for: "06 | +500 02 07 ...".
@@ -651,6 +653,10 @@ void TestUnitEngine::stateFromJson()
     QVERIFY2(UnitState::fromJson(json, &state, &error), qPrintable(error));
     UnitEngine engine(state);
     QCOMPARE(spaced(joined(engine.feed(request))), answer);
+    // What a fleet's state dump says reads back as the same unit, byte for byte.
+    UnitState again;
+    QVERIFY2(UnitState::fromJson(QJsonDocument(state.toJson()).toJson(), &again, &error), qPrintable(error));
+    QVERIFY(again == state);
 }
 
 void TestUnitEngine::stateJsonErrors_data()

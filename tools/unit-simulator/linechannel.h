@@ -28,6 +28,10 @@ public:
     void setBaudRate(int baud);     // 0: as fast as the transport goes
     int baudRate() const { return baud; }
 
+    // Other lines run on the same event loop: this line never sleeps through a wait shorter
+    // than a timer's millisecond, which would hold up the others.
+    void setSharesLoop(bool shares) { sharesLoop = shares; }
+
     void receive(const QByteArray &bytes);
     // The far end is gone: nothing more is sent to it and its half frame is forgotten.
     void drop();
@@ -47,6 +51,7 @@ private:
     int id;
     Sink sink;
     int baud = 0;
+    bool sharesLoop = false;
     qint64 byteNs = 0;              // one byte on the line: start bit, 8 data bits, stop bit
     QElapsedTimer clock;
     std::deque<TimedByte> inbound;

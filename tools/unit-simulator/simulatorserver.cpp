@@ -34,8 +34,12 @@ SimulatorServer::SimulatorServer(QObject *parent)
       tcpLine(nullptr)
 {
     tcpLine = new LineChannel(&unit, TcpLineId, [this](const QByteArray &bytes) {
-        if (client)
-            client->write(bytes);
+        if (!client)
+            return;
+        client->write(bytes);
+        // Sent now rather than on the loop's next round, which a thousand units share.
+        if (sharesLoop)
+            client->flush();
     }, this);
     connect(tcpServer, &QTcpServer::newConnection, this, &SimulatorServer::takeNextClient);
     unit.setRequestObserver([this](const QByteArray &frame) { logRequest(frame); });
@@ -81,6 +85,12 @@ void SimulatorServer::setBaudRate(int baudRate)
     tcpLine->setBaudRate(baud);
     if (ptyLine)
         ptyLine->setBaudRate(baud);
+}
+
+void SimulatorServer::setSharesLoop(bool shares)
+{
+    sharesLoop = shares;
+    tcpLine->setSharesLoop(shares);
 }
 
 bool SimulatorServer::setLogFile(const QString &path)

@@ -38,6 +38,8 @@ public:
     // Paces both directions like an 8N1 line of this many baud; 0 turns pacing off.
     void setBaudRate(int baud);
     int baudRate() const { return baud; }
+    // Other units' lines run on this thread's event loop too (LineChannel::setSharesLoop).
+    void setSharesLoop(bool shares);
 
     // Appends each request frame received, as hex, one per line.
     bool setLogFile(const QString &path);
@@ -75,6 +77,7 @@ private:
     LineChannel *ptyLine = nullptr;
     QFile *logFile = nullptr;
     int baud = 0;
+    bool sharesLoop = false;
     int accepted = 0;
     QString lastError;
 

@@ -81,7 +81,7 @@ UnitEngine::UnitEngine()
 }
 
 UnitEngine::UnitEngine(const UnitState &initial)
-    : initial(initial), current(initial)
+    : initial(initial), current(initial), requestLogLimit(MaxLoggedRequests)
 {
 }
 
@@ -158,7 +158,7 @@ QList<UnitAction> UnitEngine::feed(const QByteArray &bytes, int channel)
 
 QList<UnitAction> UnitEngine::answerFrame(const QByteArray &request)
 {
-    if (requestLog.size() >= MaxLoggedRequests)
+    while (requestLog.size() >= requestLogLimit)
         requestLog.removeFirst();
     requestLog.append(request);
     if (requestObserver)

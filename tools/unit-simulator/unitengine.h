@@ -62,6 +62,8 @@ public:
     // Every whole request frame received (STX to CHK, bad checksums included), oldest first.
     const QList<QByteArray> &requests() const { return requestLog; }
     void clearRequests() { requestLog.clear(); }
+    // How many frames requests() keeps; a thousand units in one process keep fewer each.
+    void setRequestLogLimit(int frames) { requestLogLimit = qMax(1, frames); }
     void setRequestObserver(std::function<void(const QByteArray &frame)> observer)
     {
         requestObserver = std::move(observer);
@@ -85,6 +87,7 @@ private:
     UnitState current;
     QList<UnitFault> activeFaults;
     QList<QByteArray> requestLog;
+    int requestLogLimit;
     std::function<void(const QByteArray &)> requestObserver;
     QMap<int, QByteArray> input;
 

@@ -1,5 +1,6 @@
 #include "unitstate.h"
 
+#include "hextext.h"
 #include "protocol.h"
 #include "records.h"
 #include "windows1251.h"
@@ -500,6 +501,28 @@ QString UnitState::jsonFormatHelp()
         "}\n"
         "\"groups\" gives the raw data block a read of group 4, 6, 7, 8, 9 or 10 is\n"
         "answered with (any length, even a malformed one) and wins over the named fields.\n");
+}
+
+QJsonObject UnitState::toJson() const
+{
+    QJsonObject blocks;
+    for (auto it = groups.begin(); it != groups.end(); ++it)
+        blocks.insert(QString::number(it.key()), hexText(it.value()));
+    const auto parts = [](const QList<QByteArray> &list) {
+        QJsonArray array;
+        for (const QByteArray &part : list)
+            array.append(QJsonObject{{QStringLiteral("hex"), hexText(part)}});
+        return array;
+    };
+    QJsonObject tests;
+    if (testResponses.contains(Protocol::TestSignalLevel))
+        tests.insert(QStringLiteral("signal"), hexText(testResponses.value(Protocol::TestSignalLevel)));
+    if (testResponses.contains(Protocol::TestServerResponse))
+        tests.insert(QStringLiteral("server"), hexText(testResponses.value(Protocol::TestServerResponse)));
+    return QJsonObject{{QStringLiteral("groups"), blocks},
+                       {QStringLiteral("unitStatus"), parts(unitStatus)},
+                       {QStringLiteral("modemStatus"), parts(modemStatus)},
+                       {QStringLiteral("tests"), tests}};
 }
 
 bool UnitState::operator==(const UnitState &other) const

@@ -2,6 +2,7 @@
 #define UNITSTATE_H
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -29,6 +30,9 @@ struct UnitState
     static bool fromJson(const QByteArray &json, UnitState *out, QString *error);
     static bool loadFile(const QString &path, UnitState *out, QString *error);
     static QString jsonFormatHelp();
+    // The state as fromJson() reads it back: every group as "groups" hex, every status part as
+    // {"hex": ...}, the tests as hex; bytes exactly, whatever they hold.
+    QJsonObject toJson() const;
 
     bool operator==(const UnitState &other) const;
     bool operator!=(const UnitState &other) const { return !(*this == other); }
