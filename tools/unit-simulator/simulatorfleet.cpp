@@ -194,13 +194,8 @@ void SimulatorFleet::setOffline(const QVector<int> &indices)
 bool SimulatorFleet::setLogFile(const QString &path)
 {
     delete logFile;
-    logFile = new QFile(path, this);
-    if (logFile->open(QIODevice::WriteOnly | QIODevice::Append))
-        return true;
-    lastError = QStringLiteral("cannot open log %1: %2").arg(path, logFile->errorString());
-    delete logFile;
-    logFile = nullptr;
-    return false;
+    logFile = SimulatorServer::openRequestLog(path, this, lastError);
+    return logFile != nullptr;
 }
 
 void SimulatorFleet::logRequest(int index, const QByteArray &frame)

@@ -93,17 +93,22 @@ void SimulatorServer::setSharesLoop(bool shares)
     tcpLine->setSharesLoop(shares);
 }
 
+QFile *SimulatorServer::openRequestLog(const QString &path, QObject *parent, QString &error)
+{
+    auto *file = new QFile(path, parent);
+    // The same bytes on every system, \n after each frame, for scripts that compare logs.
+    if (file->open(QIODevice::WriteOnly | QIODevice::Append))
+        return file;
+    error = QStringLiteral("cannot open log %1: %2").arg(path, file->errorString());
+    delete file;
+    return nullptr;
+}
+
 bool SimulatorServer::setLogFile(const QString &path)
 {
     delete logFile;
-    logFile = new QFile(path, this);
-    // The same bytes on every system, \n after each frame, for scripts that compare logs.
-    if (logFile->open(QIODevice::WriteOnly | QIODevice::Append))
-        return true;
-    lastError = QStringLiteral("cannot open log %1: %2").arg(path, logFile->errorString());
-    delete logFile;
-    logFile = nullptr;
-    return false;
+    logFile = openRequestLog(path, this, lastError);
+    return logFile != nullptr;
 }
 
 void SimulatorServer::logRequest(const QByteArray &frame)

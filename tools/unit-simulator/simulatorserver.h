@@ -43,6 +43,9 @@ public:
 
     // Appends each request frame received, as hex, one per line.
     bool setLogFile(const QString &path);
+    // Opens a request log for appending, owned by `parent`; null, with the reason, when it
+    // cannot be. The fleet's log is opened alike.
+    static QFile *openRequestLog(const QString &path, QObject *parent, QString &error);
 
     // Also serves the unit on a fresh pseudo-terminal whose slave side a configurator can open
     // as a serial port. Linux only.
