@@ -5,7 +5,7 @@
 # unpacked files. The installer: a silent install (/S /PATH) puts the programs in place, its
 # Start-menu entry starts the window in the per-user folder, where "Сохранить параметры" saves
 # tallyconf.ini, tallyctl answers from PATH in cmd.exe, and the silent uninstall leaves nothing
-# behind but that file.
+# behind but that file. Each program carries its icon, version and manifest.
 # Usage: package_check.sh BUILD_DIR WINE OBJDUMP
 set -euo pipefail
 if [ "${4:-}" != --inside-display ]; then
@@ -80,6 +80,20 @@ while IFS= read -r -d '' binary; do
         fi
     done
 done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+
+# Each program's resources: the window's icon, the version information of this version, the
+# manifest with its per-monitor DPI awareness.
+windres=${objdump%objdump}windres
+for program in tallyconf tallyctl unit-simulator; do
+    "$windres" -i "$folder/$program.exe" -O rc > "$work/$program.rc" 2>&1 || true
+    for want in '/\* Type: icon' '/\* Type: group icon' '/\* Type: version' '/\* RT_MANIFEST \*/' \
+                "VALUE \"ProductVersion\", \"$version\"" "VALUE \"FileVersion\", \"$version\"" \
+                "VALUE \"OriginalFilename\", \"$program.exe\"" 'MIT License' \
+                '<dpiAwareness xmlns=.*>PerMonitor</dpiAwareness>'; do
+        grep -q -- "$want" "$work/$program.rc" \
+            || problem "$program.exe from the zip lacks $want in its resources"
+    done
+done
 
 cd "$work/run"
 said=$("$wine" "$folder/tallyctl.exe" --version 2>&1 || true)
