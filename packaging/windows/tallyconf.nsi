@@ -83,6 +83,8 @@ LangString PathTooLong ${LANG_ENGLISH} "PATH is too long for this installer; add
 LangString PathTooLong ${LANG_RUSSIAN} "PATH слишком длинный для установщика; добавьте $INSTDIR в него сами."
 LangString PathLeft ${LANG_ENGLISH} "PATH is too long for this uninstaller; remove $INSTDIR from it yourself."
 LangString PathLeft ${LANG_RUSSIAN} "PATH слишком длинный для программы удаления; уберите $INSTDIR из него сами."
+LangString GuideEntry ${LANG_ENGLISH} "Engineer's guide"
+LangString GuideEntry ${LANG_RUSSIAN} "Руководство инженера"
 LangString InUse ${LANG_ENGLISH} "tallyconf, tallyctl or unit-simulator from $INSTDIR is running. Close it, then press Retry."
 LangString InUse ${LANG_RUSSIAN} "Запущена программа из папки $INSTDIR (tallyconf, tallyctl или unit-simulator). Закройте её и нажмите «Повтор»."
 LangString NotRemoved ${LANG_ENGLISH} "Some files of $INSTDIR could not be removed: a program may still have them open. Close it and run the uninstaller again."
@@ -240,6 +242,7 @@ Section "!$(SectionPrograms)" SecPrograms
     CreateShortCut "${MENU_DIR}\tallyconf.lnk" "$INSTDIR\tallyconf.exe"
     CreateShortCut "${MENU_DIR}\$(SimulatorEntry).lnk" "$INSTDIR\unit-simulator.exe"
     SetOutPath "$INSTDIR"
+    CreateShortCut "${MENU_DIR}\$(GuideEntry).lnk" "$INSTDIR\GUIDE.txt"
     CreateShortCut "${MENU_DIR}\$(UninstallEntry).lnk" "$INSTDIR\uninstall.exe"
 
     WriteRegStr HKCU "${SETTINGS_KEY}" "InstallDir" "$INSTDIR"

@@ -5,9 +5,10 @@
 # unpacked files. The installer: a silent install (/S /PATH) puts the programs in place, its
 # Start-menu entry starts the window in the per-user folder, where "Сохранить параметры" saves
 # tallyconf.ini, tallyctl answers from PATH in cmd.exe, and the silent uninstall leaves nothing
-# behind but that file. Each program carries its icon, version and manifest; while the window
-# runs from the installed folder neither the installer nor the uninstaller changes anything
-# there (exit 2), a copy elsewhere does not stop them, and a file held open stops an upgrade.
+# behind but that file. Each program carries its icon, version and manifest, the engineer's guide
+# is in both packages and in the Start menu; while the window runs from the installed folder
+# neither the installer nor the uninstaller changes anything there (exit 2), a copy elsewhere
+# does not stop them, and a file held open stops an upgrade.
 # Usage: package_check.sh BUILD_DIR WINE OBJDUMP
 set -euo pipefail
 if [ "${4:-}" != --inside-display ]; then
@@ -96,6 +97,8 @@ for program in tallyconf tallyctl unit-simulator; do
             || problem "$program.exe from the zip lacks $want in its resources"
     done
 done
+grep -q 'Руководство сервисного инженера' "$folder/GUIDE.txt" 2>/dev/null \
+    || problem "the zip has no GUIDE.txt with the engineer's guide"
 
 cd "$work/run"
 said=$("$wine" "$folder/tallyctl.exe" --version 2>&1 || true)
@@ -149,12 +152,17 @@ path_before=$("$wine" reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '
 kill "$simulator" 2>/dev/null || true
 wait "$simulator" 2>/dev/null || true
 for file in tallyconf.exe tallyctl.exe unit-simulator.exe uninstall.exe Qt5Core.dll \
-            platforms/qwindows.dll LICENSE.txt; do
+            platforms/qwindows.dll LICENSE.txt GUIDE.txt; do
     [ -f "$install/$file" ] || problem "the installer did not install $file"
 done
 [ -f "$menu/tallyconf.lnk" ] || problem "no Start-menu entry for the window"
 strings -el "$menu/tallyconf.lnk" | grep -qF "C:\\users\\$user\\AppData\\Roaming\\tallyconf" \
     || problem "the Start-menu entry does not start the window in %APPDATA%\\tallyconf"
+guide_link=false
+for link in "$menu"/*.lnk; do
+    { strings -a "$link"; strings -el "$link"; } | grep -F 'GUIDE.txt' > /dev/null && guide_link=true
+done
+$guide_link || problem "no Start-menu entry for GUIDE.txt"
 
 # A file another program keeps open (cmd.exe writing into LICENSE.txt until it reads a line)
 # stops an upgrade with exit 2; it is never skipped.
