@@ -9,7 +9,8 @@
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DSTAGE=... -DLISTS=... -DICON=... -DOUTFILE=... tallyconf.nsi
 ;
 ; Silent use:  tallyconf-1.0.0-win64-setup.exe /S [/PATH] [/D=FOLDER]
-;              (/PATH also puts tallyctl on PATH; /D= must come last)
+;              (/PATH also puts tallyctl on PATH; /D= must come last, without quotes even when
+;              FOLDER has spaces; a /D= NSIS did not take ends the installer with exit 2)
 ;              "%LOCALAPPDATA%\Programs\tallyconf\uninstall.exe" /S
 ;
 ; Neither replaces nor removes anything while tallyconf, tallyctl or unit-simulator runs from the
@@ -89,6 +90,8 @@ LangString InUse ${LANG_ENGLISH} "tallyconf, tallyctl or unit-simulator from $IN
 LangString InUse ${LANG_RUSSIAN} "Запущена программа из папки $INSTDIR (tallyconf, tallyctl или unit-simulator). Закройте её и нажмите «Повтор»."
 LangString NotRemoved ${LANG_ENGLISH} "Some files of $INSTDIR could not be removed: a program may still have them open. Close it and run the uninstaller again."
 LangString NotRemoved ${LANG_RUSSIAN} "Некоторые файлы в $INSTDIR удалить не удалось: возможно, их держит открытыми программа. Закройте её и запустите удаление снова."
+LangString FolderNotTaken ${LANG_ENGLISH} "The folder after /D= was not taken. /D= must be the last option, without quotes, even when the folder has spaces:$\r$\nsetup.exe /S /D=C:\My folder"
+LangString FolderNotTaken ${LANG_RUSSIAN} "Папка после /D= не принята. /D= пишется последним ключом и без кавычек, даже если в имени папки есть пробелы:$\r$\nsetup.exe /S /D=C:\Моя папка"
 
 ; ---- PATH of the user (HKCU\Environment), one entry at a time ----
 ; A Path longer than this installer's strings cannot be read whole, and is then never written.
@@ -294,6 +297,21 @@ SectionEnd
 
 Function .onInit
     ${GetParameters} $0
+    ; NSIS takes /D= only as the last option and unquoted, and cuts it off the command line then;
+    ; one still there was ignored, and the programs would go to the wrong folder.
+    StrCpy $1 0
+    ${Do}
+        StrCpy $2 $0 3 $1
+        ${If} $2 == ""
+            ${Break}
+        ${EndIf}
+        ${If} $2 == "/D="
+            MessageBox MB_OK|MB_ICONSTOP "$(FolderNotTaken)" /SD IDOK
+            SetErrorLevel 2
+            Quit
+        ${EndIf}
+        IntOp $1 $1 + 1
+    ${Loop}
     ClearErrors
     ${GetOptions} $0 "/PATH" $1
     ${IfNot} ${Errors}

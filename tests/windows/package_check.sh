@@ -8,7 +8,8 @@
 # behind but that file. Each program carries its icon, version and manifest, the engineer's guide
 # is in both packages and in the Start menu; while the window runs from the installed folder
 # neither the installer nor the uninstaller changes anything there (exit 2), a copy elsewhere
-# does not stop them, and a file held open stops an upgrade.
+# does not stop them, and a file held open stops an upgrade; a /D= in quotes, which NSIS
+# ignores, ends the installer (exit 2).
 # Usage: package_check.sh BUILD_DIR WINE OBJDUMP
 set -euo pipefail
 if [ "${4:-}" != --inside-display ]; then
@@ -147,6 +148,12 @@ snapshot() {
 }
 snapshot > before.txt
 path_before=$("$wine" reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i ' Path ' || true)
+
+status=0
+"$wine" "$setup" /S '/D=C:\tally conf' || status=$?
+[ "$status" = 2 ] || problem "a quoted /D= should end the installer with exit 2, not $status"
+[ ! -e "$install" ] && [ ! -e "$WINEPREFIX/drive_c/tally conf" ] \
+    || problem "the installer with a quoted /D= installed something"
 
 "$wine" "$setup" /S /PATH || problem "the silent install failed"
 kill "$simulator" 2>/dev/null || true
