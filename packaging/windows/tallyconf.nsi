@@ -340,6 +340,7 @@ Section "Uninstall"
         SetErrorLevel 2
         Abort
     ${EndIf}
+    !include "${LISTS}\uninstall-folders.nsh"
 
     Call un.ReadPath
     ${If} $pathReadable == 1
