@@ -1,7 +1,7 @@
 # Writes the installer's file lists from the staged install tree, so that the installer puts
 # exactly the files of the install rules in place and its uninstaller takes exactly those away
 # (and no file the engineer put into the same folder).
-# cmake -DSTAGE=<staged tree> -DOUT=<folder for install-files.nsh and uninstall-files.nsh> -P nsis-files.cmake
+# cmake -DSTAGE=<staged tree> -DOUT=<folder for the .nsh lists> -P nsis-files.cmake
 file(GLOB_RECURSE files RELATIVE "${STAGE}" "${STAGE}/*")
 list(SORT files)
 if(NOT files)
@@ -10,6 +10,7 @@ endif()
 
 set(install "")
 set(uninstall "")
+set(uninstall_folders "")
 set(folders "")
 set(current "-")
 foreach(file IN LISTS files)
@@ -28,12 +29,14 @@ foreach(file IN LISTS files)
     string(APPEND install "File \"${STAGE}/${file}\"\n")
     string(APPEND uninstall "Delete \"$INSTDIR\\${windows_file}\"\n")
 endforeach()
-# Deepest folders first; RMDir without /r leaves a folder that still holds something.
+# Deepest folders first; RMDir without /r leaves a folder that still holds something (a file the
+# engineer put there), which is no failure of the uninstall: a list of its own.
 list(REMOVE_DUPLICATES folders)
 list(SORT folders)
 list(REVERSE folders)
 foreach(folder IN LISTS folders)
-    string(APPEND uninstall "RMDir \"$INSTDIR\\${folder}\"\n")
+    string(APPEND uninstall_folders "RMDir \"$INSTDIR\\${folder}\"\n")
 endforeach()
 file(WRITE "${OUT}/install-files.nsh" "${install}")
 file(WRITE "${OUT}/uninstall-files.nsh" "${uninstall}")
+file(WRITE "${OUT}/uninstall-folders.nsh" "${uninstall_folders}")

@@ -9,20 +9,28 @@
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DSTAGE=... -DLISTS=... -DICON=... -DOUTFILE=... tallyconf.nsi
 ;
 ; Silent use:  tallyconf-1.0.0-win64-setup.exe /S [/PATH] [/D=FOLDER]
-;              (/PATH also puts tallyctl on PATH; /D= must come last)
+;              (/PATH also puts tallyctl on PATH; /D= must come last, without quotes even when
+;              FOLDER has spaces; a /D= NSIS did not take ends the installer with exit 2)
 ;              "%LOCALAPPDATA%\Programs\tallyconf\uninstall.exe" /S
+;
+; Neither replaces nor removes anything while tallyconf, tallyctl or unit-simulator runs from the
+; folder (app/folderinuse_win.cpp): they ask to close it (Retry/Cancel), and with /S end with
+; exit 2. A file that still cannot be written or removed stops them with exit 2 too.
 
 ; The programs are 64-bit, and so is the installer: it runs wherever they run.
 Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
+; A file that cannot be written is never skipped: Retry or Cancel, and /S cancels.
+AllowSkipFiles off
 
 !include MUI2.nsh
 !include LogicLib.nsh
 !include Sections.nsh
 !include FileFunc.nsh
 !include WinMessages.nsh
+!include WordFunc.nsh
 
 !define PRODUCT "tallyconf"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\tallyconf"
@@ -76,6 +84,14 @@ LangString PathTooLong ${LANG_ENGLISH} "PATH is too long for this installer; add
 LangString PathTooLong ${LANG_RUSSIAN} "PATH слишком длинный для установщика; добавьте $INSTDIR в него сами."
 LangString PathLeft ${LANG_ENGLISH} "PATH is too long for this uninstaller; remove $INSTDIR from it yourself."
 LangString PathLeft ${LANG_RUSSIAN} "PATH слишком длинный для программы удаления; уберите $INSTDIR из него сами."
+LangString GuideEntry ${LANG_ENGLISH} "Engineer's guide"
+LangString GuideEntry ${LANG_RUSSIAN} "Руководство инженера"
+LangString InUse ${LANG_ENGLISH} "tallyconf, tallyctl or unit-simulator from $INSTDIR is running. Close it, then press Retry."
+LangString InUse ${LANG_RUSSIAN} "Запущена программа из папки $INSTDIR (tallyconf, tallyctl или unit-simulator). Закройте её и нажмите «Повтор»."
+LangString NotRemoved ${LANG_ENGLISH} "Some files of $INSTDIR could not be removed: a program may still have them open. Close it and run the uninstaller again."
+LangString NotRemoved ${LANG_RUSSIAN} "Некоторые файлы в $INSTDIR удалить не удалось: возможно, их держит открытыми программа. Закройте её и запустите удаление снова."
+LangString FolderNotTaken ${LANG_ENGLISH} "The folder after /D= was not taken. /D= must be the last option, without quotes, even when the folder has spaces:$\r$\nsetup.exe /S /D=C:\My folder"
+LangString FolderNotTaken ${LANG_RUSSIAN} "Папка после /D= не принята. /D= пишется последним ключом и без кавычек, даже если в имени папки есть пробелы:$\r$\nsetup.exe /S /D=C:\Моя папка"
 
 ; ---- PATH of the user (HKCU\Environment), one entry at a time ----
 ; A Path longer than this installer's strings cannot be read whole, and is then never written.
@@ -167,10 +183,52 @@ FunctionEnd
 !insertmacro PATH_FUNCTIONS ""
 !insertmacro PATH_FUNCTIONS "un."
 
+; ---- A program of $INSTDIR that runs ----
+
+!macro IN_USE_FUNCTIONS un
+; $0: 1 while a program started from $INSTDIR runs. Each holds a mutex named after its folder:
+; "Local\tallyconf " and the folder's long path, lower case, "/" for "\" (app/folderinuse_win.cpp).
+Function ${un}FolderInUse
+    StrCpy $1 $INSTDIR
+    System::Call 'kernel32::GetLongPathNameW(w r1, w .r2, i ${NSIS_MAX_STRLEN}) i .r3'
+    ${If} $3 > 0
+    ${AndIf} $3 < ${NSIS_MAX_STRLEN}
+        StrCpy $1 $2
+    ${EndIf}
+    System::Call 'user32::CharLowerW(w r1 r1)'
+    ${WordReplace} $1 "\" "/" "+" $1
+    StrCpy $0 0
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "Local\tallyconf $1") p .r2'
+    ${If} $2 != 0
+        System::Call 'kernel32::CloseHandle(p r2)'
+        StrCpy $0 1
+    ${EndIf}
+FunctionEnd
+
+; Waits for the engineer to close the programs of $INSTDIR; Cancel (and /S) stops here, with
+; nothing changed yet and exit 2.
+Function ${un}WaitUntilClosed
+    ${Do}
+        Call ${un}FolderInUse
+        ${If} $0 == 0
+            Return
+        ${EndIf}
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(InUse)" /SD IDCANCEL IDRETRY retry
+        DetailPrint "$(InUse)"
+        SetErrorLevel 2
+        Abort
+        retry:
+    ${Loop}
+FunctionEnd
+!macroend
+!insertmacro IN_USE_FUNCTIONS ""
+!insertmacro IN_USE_FUNCTIONS "un."
+
 ; ---- Installer ----
 
 Section "!$(SectionPrograms)" SecPrograms
     SectionIn RO
+    Call WaitUntilClosed
     ; %LOCALAPPDATA%\Programs may not be there yet; if this install makes it, the uninstall
     ; takes it away again (when nothing else has moved in).
     ${GetParent} "$INSTDIR" $0
@@ -187,6 +245,7 @@ Section "!$(SectionPrograms)" SecPrograms
     CreateShortCut "${MENU_DIR}\tallyconf.lnk" "$INSTDIR\tallyconf.exe"
     CreateShortCut "${MENU_DIR}\$(SimulatorEntry).lnk" "$INSTDIR\unit-simulator.exe"
     SetOutPath "$INSTDIR"
+    CreateShortCut "${MENU_DIR}\$(GuideEntry).lnk" "$INSTDIR\GUIDE.txt"
     CreateShortCut "${MENU_DIR}\$(UninstallEntry).lnk" "$INSTDIR\uninstall.exe"
 
     WriteRegStr HKCU "${SETTINGS_KEY}" "InstallDir" "$INSTDIR"
@@ -238,6 +297,21 @@ SectionEnd
 
 Function .onInit
     ${GetParameters} $0
+    ; NSIS takes /D= only as the last option and unquoted, and cuts it off the command line then;
+    ; one still there was ignored, and the programs would go to the wrong folder.
+    StrCpy $1 0
+    ${Do}
+        StrCpy $2 $0 3 $1
+        ${If} $2 == ""
+            ${Break}
+        ${EndIf}
+        ${If} $2 == "/D="
+            MessageBox MB_OK|MB_ICONSTOP "$(FolderNotTaken)" /SD IDOK
+            SetErrorLevel 2
+            Quit
+        ${EndIf}
+        IntOp $1 $1 + 1
+    ${Loop}
     ClearErrors
     ${GetOptions} $0 "/PATH" $1
     ${IfNot} ${Errors}
@@ -255,6 +329,19 @@ FunctionEnd
 ; ---- Uninstaller ----
 
 Section "Uninstall"
+    Call un.WaitUntilClosed
+    ; The programs first: if one cannot be removed, the uninstaller, its entries and PATH stay,
+    ; so that it can be run again.
+    ClearErrors
+    !include "${LISTS}\uninstall-files.nsh"
+    ${If} ${Errors}
+        MessageBox MB_OK|MB_ICONSTOP "$(NotRemoved)" /SD IDOK
+        DetailPrint "$(NotRemoved)"
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
+    !include "${LISTS}\uninstall-folders.nsh"
+
     Call un.ReadPath
     ${If} $pathReadable == 1
         StrCpy $pathEntry "$INSTDIR"
@@ -270,7 +357,6 @@ Section "Uninstall"
     Delete "${MENU_DIR}\*.lnk"
     RMDir "${MENU_DIR}"
 
-    !include "${LISTS}\uninstall-files.nsh"
     Delete "$INSTDIR\uninstall.exe"
     SetOutPath "$TEMP"
     RMDir "$INSTDIR"

@@ -5,7 +5,11 @@
 # unpacked files. The installer: a silent install (/S /PATH) puts the programs in place, its
 # Start-menu entry starts the window in the per-user folder, where "Сохранить параметры" saves
 # tallyconf.ini, tallyctl answers from PATH in cmd.exe, and the silent uninstall leaves nothing
-# behind but that file.
+# behind but that file. Each program carries its icon, version and manifest, the engineer's guide
+# is in both packages and in the Start menu; while the window runs from the installed folder
+# neither the installer nor the uninstaller changes anything there (exit 2), a copy elsewhere
+# does not stop them, and a file held open stops an upgrade; a /D= in quotes, which NSIS
+# ignores, ends the installer (exit 2).
 # Usage: package_check.sh BUILD_DIR WINE OBJDUMP
 set -euo pipefail
 if [ "${4:-}" != --inside-display ]; then
@@ -81,6 +85,22 @@ while IFS= read -r -d '' binary; do
     done
 done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
 
+# Each program's resources: the window's icon, the version information of this version, the
+# manifest with its per-monitor DPI awareness.
+windres=${objdump%objdump}windres
+for program in tallyconf tallyctl unit-simulator; do
+    "$windres" -i "$folder/$program.exe" -O rc > "$work/$program.rc" 2>&1 || true
+    for want in '/\* Type: icon' '/\* Type: group icon' '/\* Type: version' '/\* RT_MANIFEST \*/' \
+                "VALUE \"ProductVersion\", \"$version\"" "VALUE \"FileVersion\", \"$version\"" \
+                "VALUE \"OriginalFilename\", \"$program.exe\"" 'MIT License' \
+                '<dpiAwareness xmlns=.*>PerMonitor</dpiAwareness>'; do
+        grep -q -- "$want" "$work/$program.rc" \
+            || problem "$program.exe from the zip lacks $want in its resources"
+    done
+done
+grep -q 'Руководство сервисного инженера' "$folder/GUIDE.txt" 2>/dev/null \
+    || problem "the zip has no GUIDE.txt with the engineer's guide"
+
 cd "$work/run"
 said=$("$wine" "$folder/tallyctl.exe" --version 2>&1 || true)
 [ "$said" = "tallyctl $version" ] || problem "tallyctl.exe --version from the zip said: $said"
@@ -103,8 +123,7 @@ if grep -q '^listening on ' simulator.out; then
 else
     problem "unit-simulator.exe from the zip did not start: $(cat simulator.out)"
 fi
-kill "$simulator" 2>/dev/null || true
-wait "$simulator" 2>/dev/null || true
+# It runs on during the first install: a program of another folder is no reason to stop.
 
 status=0
 "$wine" "$folder/unit-simulator.exe" --listen "$address:0" --pty > pty.out 2>&1 || status=$?
@@ -130,14 +149,45 @@ snapshot() {
 snapshot > before.txt
 path_before=$("$wine" reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i ' Path ' || true)
 
+status=0
+"$wine" "$setup" /S '/D=C:\tally conf' || status=$?
+[ "$status" = 2 ] || problem "a quoted /D= should end the installer with exit 2, not $status"
+[ ! -e "$install" ] && [ ! -e "$WINEPREFIX/drive_c/tally conf" ] \
+    || problem "the installer with a quoted /D= installed something"
+
 "$wine" "$setup" /S /PATH || problem "the silent install failed"
+kill "$simulator" 2>/dev/null || true
+wait "$simulator" 2>/dev/null || true
 for file in tallyconf.exe tallyctl.exe unit-simulator.exe uninstall.exe Qt5Core.dll \
-            platforms/qwindows.dll LICENSE.txt; do
+            platforms/qwindows.dll LICENSE.txt GUIDE.txt; do
     [ -f "$install/$file" ] || problem "the installer did not install $file"
 done
 [ -f "$menu/tallyconf.lnk" ] || problem "no Start-menu entry for the window"
 strings -el "$menu/tallyconf.lnk" | grep -qF "C:\\users\\$user\\AppData\\Roaming\\tallyconf" \
     || problem "the Start-menu entry does not start the window in %APPDATA%\\tallyconf"
+guide_link=false
+for link in "$menu"/*.lnk; do
+    { strings -a "$link"; strings -el "$link"; } | grep -F 'GUIDE.txt' > /dev/null && guide_link=true
+done
+$guide_link || problem "no Start-menu entry for GUIDE.txt"
+
+# A file another program keeps open (cmd.exe writing into LICENSE.txt until it reads a line)
+# stops an upgrade with exit 2; it is never skipped.
+mkfifo "$work/hold"
+"$wine" cmd /c "set /p line= > C:\\users\\$user\\AppData\\Local\\Programs\\tallyconf\\LICENSE.txt" \
+    < "$work/hold" > /dev/null 2>&1 &
+holder=$!
+exec 8> "$work/hold"
+if wait_for eval '! grep -q "MIT License" "$install/LICENSE.txt"'; then
+    status=0
+    "$wine" "$setup" /S || status=$?
+    [ "$status" = 2 ] || problem "the installer over a file held open ended with $status, not 2"
+else
+    problem "cmd.exe did not open LICENSE.txt to hold it"
+fi
+echo >&8
+exec 8>&-
+wait "$holder" 2>/dev/null || true
 
 said=$("$wine" cmd /c "tallyctl --version" 2>&1 | tr -d '\r' || true)
 [ "$said" = "tallyctl $version" ] || problem "tallyctl from PATH in cmd.exe said: $said"
@@ -154,6 +204,24 @@ if [ -n "$window" ]; then
         || problem "\"Сохранить параметры\" saved nothing in %APPDATA%\\tallyconf"
     [ "$(head -n1 "$settings/tallyconf.ini" 2>/dev/null)" = $'[General]\r' ] \
         || problem "tallyconf.ini does not start with [General] and CR LF"
+
+    # While it runs, an upgrade and an uninstall change nothing and end with exit 2. The
+    # uninstaller gives its exit code when it runs in place (_?=), not from its copy in Temp.
+    installed() { (cd "$install" && find . -printf '%p %s %T@\n' | sort; ls "$menu"); }
+    installed > installed-before.txt
+    status=0
+    "$wine" "$setup" /S || status=$?
+    [ "$status" = 2 ] || problem "the installer over the running window ended with $status, not 2"
+    status=0
+    "$wine" "$install/uninstall.exe" /S "_?=C:\\users\\$user\\AppData\\Local\\Programs\\tallyconf" \
+        || status=$?
+    [ "$status" = 2 ] || problem "the uninstaller beside the running window ended with $status, not 2"
+    installed > installed-after.txt
+    cmp -s installed-before.txt installed-after.txt \
+        || problem "the installer or the uninstaller changed the folder of the running window:
+$(diff installed-before.txt installed-after.txt)"
+    "$wine" reg query "$uninstall_key" > /dev/null 2>&1 \
+        || problem "the uninstaller beside the running window took its entry away"
     close_window "$window"
 else
     problem "the Start-menu entry showed no window"
