@@ -127,7 +127,9 @@ bool DeviceLink::readAwaited(quint8 *destination, int count, int timeoutMs, Link
             if (!device->waitForReadyRead(cut ? int(left) : timeoutMs)) {
                 if (trace) {
                     flushTrace();
-                    if (cut && answerLeftMs() == 0)
+                    // A wait cut to what was left of the bound ran out with the bound (a
+                    // system's timers may wake a tick early: the bound is still the cause).
+                    if (cut)
                         trace->waitExpired(LinkTrace::Awaited::WholeAnswer, answerBoundMs,
                                            answerClock.elapsed(), device->errorString());
                     else

@@ -90,6 +90,12 @@ void SimulatorFixture::restart()
     });
 }
 
+void SimulatorFixture::hangUp()
+{
+    Private *p = d.get();
+    p->run([p] { p->server->hangUp(); });
+}
+
 bool SimulatorFixture::addFault(const QString &text)
 {
     bool added = false;

@@ -22,6 +22,10 @@ public:
 
     // Back to the built-in unit state, no faults, empty request log.
     void restart();
+    // Ends the line to the caller connected now, if any: a caller a test has closed is gone
+    // for the simulator only once the network has told it, and until then the next caller
+    // waits in the listen queue.
+    void hangUp();
 
     // Fault injection, same syntax as the simulator's --fault option.
     bool addFault(const QString &fault);

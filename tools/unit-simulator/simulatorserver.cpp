@@ -127,6 +127,13 @@ void SimulatorServer::restart()
         ptyLine->clear();
 }
 
+void SimulatorServer::hangUp()
+{
+    if (client)
+        client->abort();
+    clientGone();
+}
+
 void SimulatorServer::takeNextClient()
 {
     // A unit has one line: later callers wait in the listen queue until this one hangs up.

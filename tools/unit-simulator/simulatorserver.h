@@ -59,6 +59,9 @@ public:
 
     // The unit back to its initial state, without faults, log or half-read input.
     void restart();
+    // Ends the line to the caller connected now, if any, as a unit that is switched off does;
+    // the next caller waiting is taken.
+    void hangUp();
 
 signals:
     void clientConnected();
