@@ -1,7 +1,7 @@
 # tallyctl run as a program against the unit simulator on host 10 of the run's loopback network
 # (testaddress.h; and, for the serial path, the simulator program on a pseudo-terminal); the window
 # writes the same files for comparison.
-tally_add_test(tst_tallyctl SOURCES tst_tallyctl.cpp LIBS tallywindow TIMEOUT 240)
+tally_add_test(tst_tallyctl SOURCES tst_tallyctl.cpp LIBS tallywindow TIMEOUT 90)
 target_compile_definitions(tst_tallyctl PRIVATE
     TALLYCTL_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:tallyctl>"
     UNIT_SIMULATOR_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:unit-simulator>")

@@ -200,7 +200,9 @@ window=$(configurator_window)
 if [ -n "$window" ]; then
     sleep 0.5
     xdotool mousemove --window "$window" $((x + width / 2)) $((y + height / 2)) click 1
-    wait_for test -s "$settings/tallyconf.ini" \
+    # Saved means written and its lock let go: the save takes the lock twice (Qt's write, then
+    # the rewrite into Qt 5's form), and a window closed in between would leave the lock.
+    wait_for eval 'test -s "$settings/tallyconf.ini" && test ! -e "$settings/tallyconf.ini.lock"' \
         || problem "\"Сохранить параметры\" saved nothing in %APPDATA%\\tallyconf"
     [ "$(head -n1 "$settings/tallyconf.ini" 2>/dev/null)" = $'[General]\r' ] \
         || problem "tallyconf.ini does not start with [General] and CR LF"
