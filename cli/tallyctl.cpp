@@ -91,11 +91,6 @@ QString notSentMessage(const QString &why, const QStringList &sentGroups)
                                       + sentGroups.join(QStringLiteral(", ")));
 }
 
-QJsonValue textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
-
 QString jsonLine(const QJsonObject &object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
@@ -113,32 +108,6 @@ struct Tallyctl::HeldLocks {
     std::optional<ProfileLock> journal;
     std::optional<ProfileLock> profile;
 };
-
-QJsonObject Tallyctl::Outcome::toJson() const
-{
-    QJsonObject object;
-    object.insert(QStringLiteral("exit"), exitCode);
-    object.insert(QStringLiteral("message"), message.split(QLatin1Char('\n')).join(QStringLiteral("; ")));
-    object.insert(QStringLiteral("groups"), QJsonArray::fromStringList(groups));
-    object.insert(QStringLiteral("mac"), textOrNull(mac));
-    object.insert(QStringLiteral("cashDeskId"), textOrNull(cashDeskId));
-    if (isWrite) {
-        const bool sent = !mac.isEmpty();
-        object.insert(QStringLiteral("macConfirmed"), sent ? QJsonValue(macConfirmed) : QJsonValue());
-        object.insert(QStringLiteral("macVerified"),
-                      sent && macVerifying ? QJsonValue(macVerified) : QJsonValue());
-    }
-    return object;
-}
-
-QString Tallyctl::Outcome::macState() const
-{
-    if (!macConfirmed)
-        return QStringLiteral("sent, not confirmed");
-    if (!macVerifying)
-        return QStringLiteral("confirmed");
-    return macVerified ? QStringLiteral("confirmed, verified") : QStringLiteral("confirmed, not verified");
-}
 
 Tallyctl::Tallyctl(const Invocation &invocation, const QElapsedTimer &clock)
     : invocation(invocation), exchangeLog(clock, invocation.trace),
@@ -256,10 +225,10 @@ int Tallyctl::reportUnit(const Outcome &outcome)
             Console::err(QStringLiteral("tallyctl: ") + outcome.cause + QLatin1Char('\n'));
     }
     // The address is nobody else's now, and the engineer needs to know which unit may hold it.
-    if (outcome.macReserved && (!outcome.macConfirmed || (outcome.macVerifying && !outcome.macVerified)))
+    if (outcome.macUsedUp())
         Console::err(QStringLiteral("tallyctl: MAC %1 (%2) is used up: this unit may hold it, so no "
-                                    "other unit gets it\n").arg(outcome.mac, outcome.macState()));
-    if (outcome.rangeUsedUp)
+                                    "other unit gets it\n").arg(outcome.mac, outcome.macStateText()));
+    if (outcome.macSource == MacSource::LastOfRange)
         Console::err(QStringLiteral("tallyctl: %1 was LastMAC, the last address of the profile's range: "
                                     "the range is used up\n").arg(outcome.mac));
     return outcome.exitCode;
@@ -336,7 +305,7 @@ int Tallyctl::write()
         if (outcome.exitCode == ExitOk && !invocation.json)
             Console::out(writeDoneMessage() + QLatin1Char('\n'));
         else if (invocation.json)
-            printSummary(0, outcome);
+            Console::out(outcome.summary(0, true));
         return reportUnit(outcome);
     }
 
@@ -346,15 +315,15 @@ int Tallyctl::write()
     for (int unit = 1;; ++unit) {
         Outcome outcome = writeUnit(unit);
         recordUnit(outcome);
-        printSummary(unit, outcome);
+        Console::out(outcome.summary(unit, invocation.json));
         const int exitCode = reportUnit(outcome);
         if (firstFailure == ExitOk)
             firstFailure = exitCode;
         // A profile that cannot take the next MAC would stop every unit after this one too.
-        if (outcome.macNotStored)
+        if (outcome.macState == MacState::NotStored)
             break;
         // Without its journal line a unit's MAC is not on record; after LastMAC there is none.
-        if (outcome.journalFailed || outcome.rangeUsedUp) {
+        if (outcome.journalFailed || outcome.macSource == MacSource::LastOfRange) {
             Console::err(QStringLiteral("tallyctl: the series ends here.\n"));
             break;
         }
@@ -366,33 +335,11 @@ int Tallyctl::write()
     return firstFailure;
 }
 
-void Tallyctl::printSummary(int unit, const Outcome &outcome)
-{
-    if (invocation.json) {
-        QJsonObject object = outcome.toJson();
-        if (unit > 0)
-            object.insert(QStringLiteral("unit"), unit);
-        Console::out(jsonLine(object));
-        return;
-    }
-    const QString result = outcome.exitCode == ExitOk
-        ? QStringLiteral("ok")
-        : QStringLiteral("failed (exit %1: %2)")
-              .arg(outcome.exitCode)
-              .arg(outcome.message.split(QLatin1Char('\n')).join(QStringLiteral(", ")));
-    const auto shown = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
-    const QString mac = outcome.mac.isEmpty() ? QStringLiteral("-")
-                                              : QStringLiteral("%1 (%2)").arg(outcome.mac, outcome.macState());
-    Console::out(QStringLiteral("unit %1: %2; MAC %3; cash-desk ID %4\n")
-                     .arg(unit)
-                     .arg(result, mac, shown(outcome.cashDeskId)));
-}
-
-Tallyctl::Outcome Tallyctl::writeUnit(int unit)
+Outcome Tallyctl::writeUnit(int unit)
 {
     Outcome outcome;
-    outcome.isWrite = true;
-    outcome.macVerifying = invocation.verify;
+    outcome.macState = MacState::NotSent;
+    outcome.macReadBack = invocation.verify;
     const QString &path = invocation.argument;
     const auto rejected = [&outcome](const Rejection &rejection) {
         outcome.exitCode = ExitProfile;
@@ -472,7 +419,7 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
         [&](WriteGroup group) {
             outcome.groups << writeGroupName(group);
             if (group == WriteGroup::Mac)
-                outcome.macConfirmed = true;
+                outcome.macState = invocation.verify ? MacState::NotVerified : MacState::Confirmed;
             else if (group == WriteGroup::CashDeskId)
                 outcome.cashDeskId = sent.value(cashDeskIdKey);
         },
@@ -486,6 +433,7 @@ Tallyctl::Outcome Tallyctl::writeUnit(int unit)
             // From here on the address is this unit's, whatever becomes of the frame.
             sent.setValue(macKey, sentValues(toSend, {WriteGroup::Mac}).value(macKey));
             outcome.mac = sent.value(macKey);
+            outcome.macState = MacState::Sent;
             return QString();
         });
     if (refused) {
@@ -566,12 +514,11 @@ bool Tallyctl::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
         }
     }
     if (!saveIniBytes(profilePath, withIniValue(file.bytes(), macKey, iniValueText(next)))) {
-        outcome.macNotStored = true;
+        outcome.macState = MacState::NotStored;
         return refuse(ExitProfile, QStringLiteral("tallyctl: cannot store the next MAC %1 in %2").arg(next, path));
     }
     records.mac = taken.mac;
-    outcome.macReserved = true;
-    outcome.rangeUsedUp = place == MacPlace::Last;
+    outcome.macSource = place == MacPlace::Last ? MacSource::LastOfRange : MacSource::Reserved;
     return true;
 }
 
@@ -589,7 +536,8 @@ void Tallyctl::verifyUnit(const Profile &sent, Outcome &outcome)
     const QString failure = readGroups(link, groups, held, [&ethernetRead](ReadGroup group) {
         ethernetRead = ethernetRead || group == ReadGroup::Ethernet;
     });
-    outcome.macVerified = ethernetRead && held.value(macKey) == sent.value(macKey);
+    if (outcome.macState == MacState::NotVerified && ethernetRead && held.value(macKey) == sent.value(macKey))
+        outcome.macState = MacState::Verified;
     if (!failure.isEmpty()) {
         outcome.exitCode = ExitUnit;
         outcome.message = failure;

@@ -5,11 +5,11 @@
 #include "devicelink.h"
 #include "exchangelog.h"
 #include "journal.h"
+#include "outcome.h"
 #include "profile.h"
 #include "valuerules.h"
 
 #include <QElapsedTimer>
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -26,31 +26,6 @@ public:
     int run();
 
 private:
-    // What became of one unit.
-    struct Outcome {
-        int exitCode = ExitOk;
-        QString message;        // the window's text for the failure; a line per key for --verify
-        QString cause;          // what the line showed, when the unit failed
-        QStringList groups;     // the groups written (or read) before any failure
-        QString mac;            // read; of a write, the MAC sent (its frame went out), or empty
-        QString cashDeskId;
-        bool isWrite = false;       // a write: what became of its MAC is part of the record
-        bool macReserved = false;   // the MAC came from the profile, which holds the next one now
-        bool macConfirmed = false;  // the unit confirmed the MAC frame
-        bool macVerifying = false;  // --verify: the unit is read back
-        bool macVerified = false;   // the unit was seen to hold the MAC sent
-        bool macNotStored = false;  // the next MAC could not be stored, so this one was not sent
-        bool rangeUsedUp = false;   // the unit took the profile's LastMAC, the range's end
-        bool journalFailed = false; // a journal line of the unit could not be written
-
-        // exit, message (one line), groups, mac and cashDeskId (null when none); for a write
-        // also macConfirmed and macVerified (null when no MAC was sent, macVerified too
-        // without --verify).
-        QJsonObject toJson() const;
-        // "confirmed", "sent, not confirmed", "confirmed, verified", ...
-        QString macState() const;
-    };
-
     int listPorts();
     int read();
     int write();
@@ -78,7 +53,6 @@ private:
     void recordUnit(Outcome &outcome);
     // The unit's failure on stderr. Returns its exit code.
     int reportUnit(const Outcome &outcome);
-    void printSummary(int unit, const Outcome &outcome);
 
     const Invocation &invocation;
     ExchangeLog exchangeLog;
