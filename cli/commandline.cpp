@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "commands/commands.h"
 #include "fieldtext.h"
 #include "protocol.h"
 
@@ -35,19 +36,12 @@ const OptionInfo optionTable[] = {
     {"version", "V", nullptr, nullptr},
 };
 
-// The commands and how many arguments each takes.
-struct CommandInfo {
-    const char *name;
-    int arguments;
-    const char *argumentName;
-};
-
 const CommandInfo commandTable[] = {
-    {"list-ports", 0, ""},
-    {"read", 0, ""},
-    {"write", 1, "PROFILE"},
-    {"test", 1, "unit|modem|server|signal"},
-    {"reset", 1, "full|journal|z-reports|settings|first-command|all-commands"},
+    {"list-ports", "", listPortsCommand},
+    {"read", "", readCommand},
+    {"write", "PROFILE", writeCommand},
+    {"test", "unit|modem|server|signal", testCommand},
+    {"reset", "full|journal|z-reports|settings|first-command|all-commands", resetCommand},
 };
 
 QCommandLineOption makeOption(const OptionInfo &info)
@@ -152,6 +146,15 @@ QString Invocation::channelName() const
     return QStringLiteral("tcp:%1:%2").arg(shown).arg(port);
 }
 
+const CommandInfo *findCommand(const QString &name)
+{
+    for (const CommandInfo &info : commandTable) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
 const QStringList &resetKindNames()
 {
     static const QStringList names = {
@@ -193,20 +196,17 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     if (positional.isEmpty())
         return fail(error, QStringLiteral("no command given"));
     invocation.command = positional.first();
-    const CommandInfo *command = nullptr;
-    for (const CommandInfo &info : commandTable) {
-        if (invocation.command == QLatin1String(info.name))
-            command = &info;
-    }
+    const CommandInfo *command = findCommand(invocation.command);
     if (!command)
         return fail(error, QStringLiteral("unknown command \"%1\"").arg(invocation.command));
-    if (positional.size() - 1 != command->arguments) {
-        return fail(error, command->arguments == 0
+    const int takes = *command->argumentName ? 1 : 0;
+    if (positional.size() - 1 != takes) {
+        return fail(error, takes == 0
                                ? QStringLiteral("%1 takes no arguments").arg(invocation.command)
                                : QStringLiteral("usage: tallyctl %1 %2")
                                      .arg(invocation.command, QLatin1String(command->argumentName)));
     }
-    if (command->arguments > 0)
+    if (takes > 0)
         invocation.argument = positional.at(1);
 
     for (const OptionInfo &info : optionTable) {

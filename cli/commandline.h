@@ -48,6 +48,18 @@ struct Invocation {
     QString channelName() const;
 };
 
+class UnitContext;
+
+// A command of tallyctl, as the command line names it; one file each in commands/.
+struct CommandInfo {
+    const char *name;
+    const char *argumentName;   // the one argument it takes; empty when none
+    int (*run)(UnitContext &context);
+};
+
+// The command of that name; null when there is none.
+const CommandInfo *findCommand(const QString &name);
+
 // Reads the arguments (argv[0] first). On a usage error returns false with the reason.
 bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error);
 
