@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "commands/commands.h"
 #include "fieldtext.h"
 #include "protocol.h"
 
@@ -7,48 +8,142 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
-struct OptionInfo {
-    const char *name;
-    const char *shortName;      // or null
-    const char *valueName;      // null for a switch
-    const char *commands;       // the commands it belongs to, space-separated; null: all
-};
-
+// The options in the order their mistakes are named; the help lists them by helpSections.
 const OptionInfo optionTable[] = {
-    {"host", nullptr, "ADDR[:PORT]", "read write test reset"},
-    {"serial", nullptr, "NAME", "read write test reset"},
-    {"trace", nullptr, nullptr, "read write test reset"},
-    {"journal", nullptr, "FILE", "read write test reset"},
-    {"json", nullptr, nullptr, nullptr},
-    {"output", "o", "FILE", "read"},
-    {"only", nullptr, "GROUPS", "write"},
-    {"verify", nullptr, nullptr, "write"},
-    {"increment-mac", nullptr, nullptr, "write"},
-    {"no-increment-mac", nullptr, nullptr, "write"},
-    {"series", nullptr, nullptr, "write"},
-    {"lock-timeout", nullptr, "SECONDS", "write"},
-    {"yes", nullptr, nullptr, "reset"},
-    {"help", "h", nullptr, nullptr},
-    {"version", "V", nullptr, nullptr},
-};
-
-// The commands and how many arguments each takes.
-struct CommandInfo {
-    const char *name;
-    int arguments;
-    const char *argumentName;
+    {"host", nullptr, "ADDR[:PORT]", "read write test reset", nullptr,
+     "the unit over TCP, port 20107 unless given; the parts of\n"
+     "a dotted address are decimal (192.168.000.010)"},
+    {"serial", nullptr, "NAME", "read write test reset", nullptr,
+     "a serial port by name (ttyUSB0, COM3) or path; 9600 8N1"},
+    {"trace", nullptr, nullptr, "read write test reset", nullptr,
+     "every frame and acknowledgement on stderr, in hex, with\n"
+     "milliseconds since start, and every wait that runs out"},
+    {"journal", nullptr, "FILE", "read write test reset", nullptr,
+     "append a JSON line per unit: time, channel, command,\n"
+     "exit, message, groups, mac, cashDeskId (write: also\n"
+     "macConfirmed, macVerified), and for each MAC taken from\n"
+     "PROFILE a line before it is sent: event \"reserved\", time,\n"
+     "channel, profile, unit, mac"},
+    {"json", nullptr, nullptr, nullptr, nullptr,
+     "machine-readable output; read, test and write print an\n"
+     "object with exit and message when they fail"},
+    {"output", "o", "FILE", "read", "[-o FILE]",
+     "read: store the values in FILE (INI), other keys kept"},
+    {"only", nullptr, "GROUPS", "write", "[--only GROUPS]",
+     "comma-separated, from: timeouts, token, server, gprs,\n"
+     "ethernet, mac, priority, cashdesk (sent in that order)"},
+    {"verify", nullptr, nullptr, "write", "[--verify]",
+     "read the written groups back and compare them key by key\n"
+     "(Password and ServerToken: named, their values never shown)"},
+    {"increment-mac", nullptr, nullptr, "write", "[--increment-mac | --no-increment-mac]",
+     "take the MAC from PROFILE's EthMAC right before it is sent\n"
+     "and store the next one there; a MAC sent is used up,\n"
+     "confirmed or not (default: the profile's IncrementMac)"},
+    {"no-increment-mac", nullptr, nullptr, "write", nullptr,
+     "never change PROFILE"},
+    {"series", nullptr, nullptr, "write", "[--series]",
+     "one unit after another: a summary line per unit, then\n"
+     "Enter for the next; end of input ends the series"},
+    {"lock-timeout", nullptr, "SECONDS", "write", "[--lock-timeout SECONDS]",
+     "wait at most this long for another station's lock on\n"
+     "PROFILE or on the journal (default 30)"},
+    {"yes", nullptr, nullptr, "reset", "--yes",
+     "reset: confirm"},
+    {"help", "h", nullptr, nullptr, nullptr,
+     "this text"},
+    {"version", "V", nullptr, nullptr, nullptr,
+     "the version"},
 };
 
 const CommandInfo commandTable[] = {
-    {"list-ports", 0, ""},
-    {"read", 0, ""},
-    {"write", 1, "PROFILE"},
-    {"test", 1, "unit|modem|server|signal"},
-    {"reset", 1, "full|journal|z-reports|settings|first-command|all-commands"},
+    {"list-ports", "", "the serial ports of this machine, one per line", listPortsCommand},
+    {"read", "", "read the unit's settings as KEY=value lines, or into FILE", readCommand},
+    {"write", "PROFILE", "check PROFILE (an INI file like tallyconf.ini) and write it", writeCommand},
+    {"test", "unit|modem|server|signal",
+     "the unit's status, the modem's status, the server\n"
+     "response time, the signal level", testCommand},
+    {"reset", "full|journal|z-reports|settings|first-command|all-commands", "erase a data area of the unit",
+     resetCommand},
 };
+
+// The help's groups of options, in its order.
+const struct {
+    const char *title;
+    const char *options;
+} helpSections[] = {
+    {"Channel (one is needed by every command but list-ports):", "host serial"},
+    {"Options of write:", "only verify increment-mac no-increment-mac series lock-timeout"},
+    {"Other options:", "output yes json trace journal help version"},
+};
+
+// Lines of the help stay within this width, a synopsis too: it goes on below, indented.
+const int helpWidth = 90;
+// Where the descriptions of commands and options begin.
+const int descriptionColumn = 30;
+
+const OptionInfo *findOption(const QString &name)
+{
+    for (const OptionInfo &info : optionTable) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
+// "write PROFILE [--only GROUPS] ...", broken before an item that would pass the help's width
+// when it begins at `column`.
+QString synopsis(const CommandInfo &command, int column)
+{
+    QStringList items{QLatin1String(command.name)};
+    if (*command.argumentName)
+        items << QLatin1String(command.argumentName);
+    for (const OptionInfo &option : optionTable) {
+        if (option.synopsis && option.goesWith(QLatin1String(command.name)))
+            items << QLatin1String(option.synopsis);
+    }
+    const QString continuation(8, QLatin1Char(' '));
+    QString text;
+    for (const QString &item : items) {
+        if (!text.isEmpty() && column + 1 + item.size() > helpWidth) {
+            text += QLatin1Char('\n') + continuation;
+            column = continuation.size();
+        } else if (!text.isEmpty()) {
+            text += QLatin1Char(' ');
+            ++column;
+        }
+        text += item;
+        column += item.size();
+    }
+    return text;
+}
+
+// "  LEFT   description", the description on lines of its own when LEFT leaves it no room.
+QString helpEntry(const QString &left, const char *description)
+{
+    const QString indent(descriptionColumn, QLatin1Char(' '));
+    QString text = QStringLiteral("  ") + left;
+    const int lastLine = text.size() - text.lastIndexOf(QLatin1Char('\n')) - 1;
+    if (left.contains(QLatin1Char('\n')) || lastLine + 2 > descriptionColumn)
+        text += QLatin1Char('\n') + indent;
+    else
+        text += QString(descriptionColumn - lastLine, QLatin1Char(' '));
+    return text + QString::fromUtf8(description).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent)
+        + QLatin1Char('\n');
+}
+
+QString optionEntry(const OptionInfo &option)
+{
+    QString left = QStringLiteral("--") + QLatin1String(option.name);
+    if (option.shortName)
+        left = QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) + left;
+    if (option.valueName)
+        left += QLatin1Char(' ') + QLatin1String(option.valueName);
+    return helpEntry(left, option.description);
+}
 
 QCommandLineOption makeOption(const OptionInfo &info)
 {
@@ -152,6 +247,15 @@ QString Invocation::channelName() const
     return QStringLiteral("tcp:%1:%2").arg(shown).arg(port);
 }
 
+const CommandInfo *findCommand(const QString &name)
+{
+    for (const CommandInfo &info : commandTable) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
 const QStringList &resetKindNames()
 {
     static const QStringList names = {
@@ -186,33 +290,37 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
 
     invocation.help = parser.isSet(QStringLiteral("help"));
     invocation.version = parser.isSet(QStringLiteral("version"));
-    if (invocation.help || invocation.version)
+    // "tallyctl write --help": that command's own help, whatever else is given.
+    if (invocation.help && !parser.positionalArguments().isEmpty()
+        && findCommand(parser.positionalArguments().first())) {
+        invocation.help = invocation.version = false;
+        invocation.commandHelp = true;
+        invocation.command = parser.positionalArguments().first();
+    }
+    if (invocation.help || invocation.version || invocation.commandHelp)
         return true;
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return fail(error, QStringLiteral("no command given"));
     invocation.command = positional.first();
-    const CommandInfo *command = nullptr;
-    for (const CommandInfo &info : commandTable) {
-        if (invocation.command == QLatin1String(info.name))
-            command = &info;
-    }
+    const CommandInfo *command = findCommand(invocation.command);
     if (!command)
         return fail(error, QStringLiteral("unknown command \"%1\"").arg(invocation.command));
-    if (positional.size() - 1 != command->arguments) {
-        return fail(error, command->arguments == 0
+    const int takes = *command->argumentName ? 1 : 0;
+    if (positional.size() - 1 != takes) {
+        return fail(error, takes == 0
                                ? QStringLiteral("%1 takes no arguments").arg(invocation.command)
                                : QStringLiteral("usage: tallyctl %1 %2")
                                      .arg(invocation.command, QLatin1String(command->argumentName)));
     }
-    if (command->arguments > 0)
+    if (takes > 0)
         invocation.argument = positional.at(1);
 
     for (const OptionInfo &info : optionTable) {
         if (!info.commands || !parser.isSet(QLatin1String(info.name)))
             continue;
-        if (!QString::fromLatin1(info.commands).split(QLatin1Char(' ')).contains(invocation.command))
+        if (!info.goesWith(invocation.command))
             return fail(error, QStringLiteral("--%1 does not go with %2")
                                    .arg(QLatin1String(info.name), invocation.command));
     }
@@ -281,57 +389,21 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
 
 QString helpText()
 {
-    return QStringLiteral(
+    QString text = QStringLiteral(
         "Usage: tallyctl [options] COMMAND [arguments]\n"
         "\n"
         "Reads, checks and writes the settings of a data-transmission unit (БМКС) over a serial\n"
         "port or TCP, with the same rules and messages as the tallyconf window.\n"
         "\n"
-        "Commands:\n"
-        "  list-ports                  the serial ports of this machine, one per line\n"
-        "  read [-o FILE]              read the unit's settings as KEY=value lines, or into FILE\n"
-        "  write PROFILE [--only GROUPS] [--verify] [--increment-mac | --no-increment-mac]\n"
-        "        [--series] [--lock-timeout SECONDS]\n"
-        "                              check PROFILE (an INI file like tallyconf.ini) and write it\n"
-        "  test unit|modem|server|signal\n"
-        "                              the unit's status, the modem's status, the server\n"
-        "                              response time, the signal level\n"
-        "  reset full|journal|z-reports|settings|first-command|all-commands --yes\n"
-        "                              erase a data area of the unit\n"
-        "\n"
-        "Channel (one is needed by every command but list-ports):\n"
-        "  --host ADDR[:PORT]          the unit over TCP, port 20107 unless given; the parts of\n"
-        "                              a dotted address are decimal (192.168.000.010)\n"
-        "  --serial NAME               a serial port by name (ttyUSB0, COM3) or path; 9600 8N1\n"
-        "\n"
-        "Options of write:\n"
-        "  --only GROUPS               comma-separated, from: timeouts, token, server, gprs,\n"
-        "                              ethernet, mac, priority, cashdesk (sent in that order)\n"
-        "  --verify                    read the written groups back and compare them key by key\n"
-        "                              (Password and ServerToken: named, their values never shown)\n"
-        "  --increment-mac             take the MAC from PROFILE's EthMAC right before it is sent\n"
-        "                              and store the next one there; a MAC sent is used up,\n"
-        "                              confirmed or not (default: the profile's IncrementMac)\n"
-        "  --no-increment-mac          never change PROFILE\n"
-        "  --series                    one unit after another: a summary line per unit, then\n"
-        "                              Enter for the next; end of input ends the series\n"
-        "  --lock-timeout SECONDS      wait at most this long for another station's lock on\n"
-        "                              PROFILE or on the journal (default 30)\n"
-        "\n"
-        "Other options:\n"
-        "  -o, --output FILE           read: store the values in FILE (INI), other keys kept\n"
-        "  --yes                       reset: confirm\n"
-        "  --json                      machine-readable output; read, test and write print an\n"
-        "                              object with exit and message when they fail\n"
-        "  --trace                     every frame and acknowledgement on stderr, in hex, with\n"
-        "                              milliseconds since start, and every wait that runs out\n"
-        "  --journal FILE              append a JSON line per unit: time, channel, command,\n"
-        "                              exit, message, groups, mac, cashDeskId (write: also\n"
-        "                              macConfirmed, macVerified), and for each MAC taken from\n"
-        "                              PROFILE a line before it is sent: event \"reserved\", time,\n"
-        "                              channel, profile, unit, mac\n"
-        "  -h, --help                  this text\n"
-        "  -V, --version               the version\n"
+        "Commands:\n");
+    for (const CommandInfo &command : commandTable)
+        text += helpEntry(synopsis(command, 2), command.description);
+    for (const auto &section : helpSections) {
+        text += QLatin1Char('\n') + QLatin1String(section.title) + QLatin1Char('\n');
+        for (const QString &name : QString::fromLatin1(section.options).split(QLatin1Char(' ')))
+            text += optionEntry(*findOption(name));
+    }
+    return text + QStringLiteral(
         "\n"
         "Exit status:\n"
         "  0  success\n"
@@ -359,4 +431,36 @@ QString helpText()
         "a leading @: Password=\"a=b;c\\\"d\"; the quotes do not go to the unit).\n"
         "LastMAC=MAC ends a series of consecutive MACs; without it a series stops before it\n"
         "leaves the block of the first three bytes.\n");
+}
+
+QString commandHelpText(const CommandInfo &command)
+{
+    const QString usage = QStringLiteral("Usage: tallyctl [options] ");
+    QString text = usage + synopsis(command, usage.size()) + QStringLiteral("\n\n")
+        + QString::fromUtf8(command.description) + QStringLiteral("\n\nOptions:\n");
+    for (const auto &section : helpSections) {
+        for (const QString &name : QString::fromLatin1(section.options).split(QLatin1Char(' '))) {
+            const OptionInfo &option = *findOption(name);
+            if (option.goesWith(QLatin1String(command.name)))
+                text += optionEntry(option);
+        }
+    }
+    return text;
+}
+
+bool OptionInfo::goesWith(const QString &command) const
+{
+    return !commands || QString::fromLatin1(commands).split(QLatin1Char(' ')).contains(command);
+}
+
+const QList<CommandInfo> &commandList()
+{
+    static const QList<CommandInfo> list(std::begin(commandTable), std::end(commandTable));
+    return list;
+}
+
+const QList<OptionInfo> &optionList()
+{
+    static const QList<OptionInfo> list(std::begin(optionTable), std::end(optionTable));
+    return list;
 }

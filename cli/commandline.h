@@ -31,6 +31,7 @@ struct Invocation {
     QString serial;
 
     bool help = false;
+    bool commandHelp = false;   // COMMAND --help: that command's synopsis and options
     bool version = false;
     bool json = false;
     bool trace = false;
@@ -48,10 +49,42 @@ struct Invocation {
     QString channelName() const;
 };
 
+class UnitContext;
+
+// A command of tallyctl, as the command line names it; one file each in commands/. The
+// command table is the one list of commands: the help, COMMAND --help and the run come from it,
+// the man page and the bash completion are checked against it.
+struct CommandInfo {
+    const char *name;
+    const char *argumentName;   // the one argument it takes; empty when none
+    const char *description;    // its lines in the help
+    int (*run)(UnitContext &context);
+};
+
+// An option, in the option table beside the command table.
+struct OptionInfo {
+    const char *name;
+    const char *shortName;      // or null
+    const char *valueName;      // null for a switch
+    const char *commands;       // the commands it belongs to, space-separated; null: all
+    const char *synopsis;       // how the synopsis of its commands shows it; null: not at all
+    const char *description;    // its lines in the help
+
+    bool goesWith(const QString &command) const;
+};
+
+const QList<CommandInfo> &commandList();
+const QList<OptionInfo> &optionList();
+
+// The command of that name; null when there is none.
+const CommandInfo *findCommand(const QString &name);
+
 // Reads the arguments (argv[0] first). On a usage error returns false with the reason.
 bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error);
 
 QString helpText();
+// The synopsis of `command`, what it does and its options.
+QString commandHelpText(const CommandInfo &command);
 
 // The reset kinds by the names the command line gives them, in the window's order 0 to 5.
 const QStringList &resetKindNames();

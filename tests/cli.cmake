@@ -6,3 +6,10 @@ target_compile_definitions(tst_tallyctl PRIVATE
     TALLYCTL_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:tallyctl>"
     UNIT_SIMULATOR_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:unit-simulator>")
 add_dependencies(tst_tallyctl tallyctl unit-simulator)
+
+# The command line in-process: parsing, the help made from the command table, and the man page
+# and the bash completion checked against that table.
+tally_add_test(tst_commandline SOURCES tst_commandline.cpp LIBS tallyctlcore TIMEOUT 20)
+target_compile_definitions(tst_commandline PRIVATE
+    TALLYCTL_COMPLETION_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/completion/tallyctl"
+    TALLYCTL_MAN_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/man/tallyctl.1")

@@ -558,43 +558,26 @@ void TestTallyctl::commands_data()
     QTest::newRow("no channel") << QStringList{"read"} << 1 << QString()
         << QStringLiteral("tallyctl: read talks to a unit: give --host ADDR[:PORT] or --serial NAME")
         << QStringList() << QByteArray();
-    QTest::newRow("both channels") << QStringList{"read", "--serial", "ttyS0"} + host << 1 << QString()
-        << QStringLiteral("tallyctl: give either --host or --serial, not both") << QStringList() << QByteArray();
     QTest::newRow("unknown command") << QStringList{"flash"} + host << 1 << QString()
                                      << QStringLiteral("tallyctl: unknown command \"flash\"")
                                      << QStringList() << QByteArray();
     QTest::newRow("unknown option") << QStringList{"read", "--fast"} + host << 1 << QString()
                                     << QStringLiteral("tallyctl: Unknown option 'fast'.") << QStringList() << QByteArray();
-    QTest::newRow("option of another command") << QStringList{"read", "--verify"} + host << 1
-        << QString() << QStringLiteral("tallyctl: --verify does not go with read") << QStringList() << QByteArray();
-    QTest::newRow("unknown group") << QStringList{"write", "p.ini", "--only", "token,dns"} + host << 1
-        << QString() << QStringLiteral("tallyctl: unknown group \"dns\" for --only") << QStringList() << QByteArray();
-    QTest::newRow("lock wait not in seconds") << QStringList{"write", "p.ini", "--lock-timeout", "soon"} + host << 1
-        << QString() << QStringLiteral("tallyctl: --lock-timeout expects whole seconds from 0 to 86400, got \"soon\"")
-        << QStringList() << QByteArray();
-    QTest::newRow("port out of range") << QStringList{"read", "--host", "127.0.0.10:70000"} << 1
-        << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"127.0.0.10:70000\"")
-        << QStringList() << QByteArray();
     QTest::newRow("profile that is not there") << QStringList{"write", "absent.ini"} + host << 2
         << QString() << QStringLiteral("tallyctl: cannot read the profile absent.ini") << QStringList() << QByteArray();
     QTest::newRow("nobody listening") << QStringList{"read", "--host", "127.0.0.10:1"} << 3
         << QString() << QStringLiteral("Не могу установить соединение 127.0.0.10:1") << QStringList() << QByteArray();
     QTest::newRow("--version") << QStringList{"-V"} << 0 << QStringLiteral("tallyctl 1.0.0\n")
                                << QString() << QStringList() << QByteArray();
+    QTest::newRow("list-ports --help") << QStringList{"list-ports", "--help"} << 0 << QStringLiteral(
+        "Usage: tallyctl [options] list-ports\n\nthe serial ports of this machine, one per line\n\nOptions:\n"
+        "  --json                      machine-readable output; read, test and write print an\n"
+        "                              object with exit and message when they fail\n"
+        "  -h, --help                  this text\n"
+        "  -V, --version               the version\n") << QString() << QStringList() << QByteArray();
     const QString unitAddress = Address.section(QLatin1Char('.'), 0, 2);
-    for (const QString &typed : {Address + QStringLiteral(":+20107"), Address + QStringLiteral(": 20107"),
-                                 Host + QLatin1Char(' ')})
-        QTest::newRow(qPrintable(QStringLiteral("--host \"%1\"").arg(typed))) << QStringList{"read", "--host", typed}
-            << 1 << QString() << QStringLiteral("tallyctl: --host expects ADDR or ADDR:PORT, got \"%1\"").arg(typed)
-            << QStringList() << QByteArray();
     QTest::newRow("leading-zero octet is decimal") << QStringList{"test", "server", "--host", unitAddress + ".010"}
         << 0 << QStringLiteral("Время ответа: 120мс\n") << QString() << QStringList{"02 02 58 02 58"} << QByteArray();
-    QTest::newRow("--host twice") << QStringList{"read"} + host + host << 1 << QString()
-        << QStringLiteral("tallyctl: --host is given more than once; give it once") << QStringList() << QByteArray();
-    QTest::newRow("--serial twice") << QStringList{"read", "--serial", "ttyS0", "--serial", "ttyS1"} << 1 << QString()
-        << QStringLiteral("tallyctl: --serial is given more than once; give it once") << QStringList() << QByteArray();
-    QTest::newRow("-o and --output") << QStringList{"read", "-o", "a.ini", "--output", "b.ini"} + host << 1 << QString()
-        << QStringLiteral("tallyctl: --output is given more than once; give it once") << QStringList() << QByteArray();
     const QString nobody = Address + QStringLiteral(":1");
     const QString notConnected = QStringLiteral("Не могу установить соединение ") + nobody;
     QTest::newRow("read --json, nobody listening") << QStringList{"read", "--json", "--host", nobody} << 3
