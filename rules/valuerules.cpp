@@ -145,6 +145,7 @@ bool encodeGroup(GroupCheck &check, const Profile &profile, WriteGroup group, Wr
             && check.address("DNSaddr", record.dns, QStringLiteral("Некорректное значение DNS"));
     }
     case WriteGroup::Mac: {
+        static_assert(sizeof(MacRecord::mac) == MacAddress::Size, "the MAC record holds one address");
         MacRecord &record = records.mac = {};
         const std::optional<MacAddress> mac = MacAddress::parse(check.text("EthMAC"));
         if (!mac)
