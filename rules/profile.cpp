@@ -7,19 +7,49 @@
 
 namespace {
 
+// Whether a key's value must be another on each unit of a series: two units with one MAC, one
+// cash desk ID or one static address would clash on the station's network or at the server.
+enum class PerUnit { No, Always, WhenStatic };
+
 struct KeyInfo {
     const char *key;
     int maxLength;      // the window's field length; 0 for the check box and the combo box
+    bool secret;        // no message, diff or journal line repeats its value
+    PerUnit perUnit;
 };
 
-// Lengths are those of the form's line edits (mainwindowform.ui).
+// Lengths are those of the form's line edits (mainwindowform.ui, checked against this table by
+// the tests).
 const KeyInfo keyTable[] = {
-    {"FullTimeout", 5},  {"CommandTimeout", 5}, {"RetryTimeout", 5}, {"ServerToken", 10},
-    {"IPsrv", 16},       {"URLaddr", 128},      {"Port", 5},         {"APN", 32},
-    {"Login", 32},       {"Password", 32},      {"BalanceCode", 32}, {"EthMAC", 17},
-    {"EthIP", 16},       {"EthMask", 16},       {"Gateway", 16},     {"DNSaddr", 16},
-    {"UseDHCP", 0},      {"Priority", 0},       {"CashDeskID", 10},
+    {"FullTimeout", 5, false, PerUnit::No},
+    {"CommandTimeout", 5, false, PerUnit::No},
+    {"RetryTimeout", 5, false, PerUnit::No},
+    {"ServerToken", 10, true, PerUnit::No},
+    {"IPsrv", 16, false, PerUnit::No},
+    {"URLaddr", 128, false, PerUnit::No},
+    {"Port", 5, false, PerUnit::No},
+    {"APN", 32, false, PerUnit::No},
+    {"Login", 32, false, PerUnit::No},
+    {"Password", 32, true, PerUnit::No},
+    {"BalanceCode", 32, false, PerUnit::No},
+    {"EthMAC", 17, false, PerUnit::Always},
+    {"EthIP", 16, false, PerUnit::WhenStatic},
+    {"EthMask", 16, false, PerUnit::No},
+    {"Gateway", 16, false, PerUnit::No},
+    {"DNSaddr", 16, false, PerUnit::No},
+    {"UseDHCP", 0, false, PerUnit::No},
+    {"Priority", 0, false, PerUnit::No},
+    {"CashDeskID", 10, false, PerUnit::Always},
 };
+
+const KeyInfo *keyInfo(const QString &key)
+{
+    for (const KeyInfo &info : keyTable) {
+        if (key == QLatin1String(info.key))
+            return &info;
+    }
+    return nullptr;
+}
 
 const QString useDhcpKey = QStringLiteral("UseDHCP");
 const QString priorityKey = QStringLiteral("Priority");
@@ -39,11 +69,24 @@ const QStringList &Profile::keys()
 
 int Profile::maxLength(const QString &key)
 {
+    const KeyInfo *info = keyInfo(key);
+    return info ? info->maxLength : 0;
+}
+
+bool Profile::isSecret(const QString &key)
+{
+    const KeyInfo *info = keyInfo(key);
+    return info && info->secret;
+}
+
+QStringList Profile::unitKeys() const
+{
+    QStringList keys;
     for (const KeyInfo &info : keyTable) {
-        if (key == QLatin1String(info.key))
-            return info.maxLength;
+        if (info.perUnit == PerUnit::Always || (info.perUnit == PerUnit::WhenStatic && !useDhcp()))
+            keys << QLatin1String(info.key);
     }
-    return 0;
+    return keys;
 }
 
 bool settingsFlag(const QString &text)

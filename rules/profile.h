@@ -24,6 +24,13 @@ public:
     // loaded from a file is cut to it, as the field cuts it.
     static int maxLength(const QString &key);
 
+    // Keys whose values no message, diff or journal line repeats: Password and ServerToken.
+    static bool isSecret(const QString &key);
+
+    // The keys whose values must differ from unit to unit of a series, in the keys' order:
+    // EthMAC, CashDeskID, and EthIP unless the unit takes its address by DHCP.
+    QStringList unitKeys() const;
+
     QString value(const QString &key) const { return texts.value(key); }
     void setValue(const QString &key, const QString &text) { texts.insert(key, text); }
 

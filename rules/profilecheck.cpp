@@ -129,7 +129,7 @@ QString utf16Form(const QByteArray &bytes)
 
 bool isSecretKey(const QString &key)
 {
-    return key == QLatin1String("Password") || key == QLatin1String("ServerToken");
+    return Profile::isSecret(key);
 }
 
 bool checkProfileEncoding(const SettingsFile &file, Rejection &rejection)

@@ -17,7 +17,7 @@ class SettingsFile;
 const QStringList &profileFileKeys();
 
 // Keys whose values no message repeats (they end up on terminals and in the journal):
-// Password and ServerToken.
+// Profile::isSecret().
 bool isSecretKey(const QString &key);
 
 // False, with the rejection, for a file saved as UTF-16 (with a byte order mark or without),

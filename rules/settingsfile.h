@@ -1,6 +1,8 @@
 #ifndef SETTINGSFILE_H
 #define SETTINGSFILE_H
 
+#include "initext.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -23,31 +25,6 @@ class QSettings;
 // keys this save does not set keep their texts. False when the file could not be written.
 bool syncSettings(QSettings &settings);
 
-// The INI text with every raw UTF-8 character of a value turned into Qt 5's escapes: "\x" and
-// the lower-case hex of each UTF-16 code unit, and, as Qt 5 does, an ASCII hex digit right after
-// such an escape escaped too (its reader would take it as part of the number). DEL becomes
-// "\x7f". Raw UTF-8 in keys and section names becomes Qt's key escapes ("%E9", "%U0438").
-// Comments, escapes already there and bytes that are not valid UTF-8 stay as they are. Lines
-// are found the way QSettings reads them.
-QByteArray qt5IniText(const QByteArray &ini);
-
-// The INI text both builds read alike, for a file that is UTF-8 throughout: without its byte
-// order mark, CR LF read as LF, in the form of qt5IniText(). A file that is not UTF-8 keeps its
-// bytes and reads as each Qt has always read it.
-QByteArray portableIniText(const QByteArray &ini);
-
-// What Qt's INI writer puts after "key=" for this text, in Qt 5's form: the escapes of
-// qt5IniText(), \" and \\, quotes around a text with ';', ',' or '=' or a space at either end,
-// a second '@' in front of a leading one, "@String(...)" around a text with a NUL.
-QByteArray iniValueText(const QString &value);
-
-// The INI bytes with the key of the general section (its last line, the one QSettings reads)
-// given `valueText` (in INI form, see iniValueText()) and nothing else changed: comments, other
-// keys and their order, blanks around the value, line ends and a byte order mark stay. A key not
-// there is added at the end of the general section (before the first section when there is
-// none) with the file's own line end. `key` is one of the program's keys: ASCII letters.
-QByteArray withIniValue(const QByteArray &ini, const QString &key, const QByteArray &valueText);
-
 // Puts the bytes in place of the file at once (QSaveFile): a reader sees the old file or the
 // new one, never a part. Takes no lock: a caller that reads, changes and saves holds the
 // file's lock (the name QSettings locks, file + ".lock") around all three. On Windows a file
@@ -61,14 +38,7 @@ bool saveIniBytes(const QString &path, const QByteArray &bytes);
 class SettingsFile
 {
 public:
-    // A line of the general section that gives a key a value.
-    struct Line {
-        QString key;
-        QByteArray text;    // after '=' to the end of the line as written, blanks trimmed
-        int number = 0;     // counted from 1
-        bool utf8 = true;   // whether its bytes are valid UTF-8
-        bool goesOn = false; // whether the INI format reads the value on over the line's end
-    };
+    using Line = IniKeyLine;
 
     explicit SettingsFile(const QString &path);
     ~SettingsFile();

@@ -1,6 +1,7 @@
 #include "valuerules.h"
 
 #include "fieldtext.h"
+#include "macaddress.h"
 #include "protocol.h"
 
 #include <QByteArray>
@@ -144,9 +145,13 @@ bool encodeGroup(GroupCheck &check, const Profile &profile, WriteGroup group, Wr
             && check.address("DNSaddr", record.dns, QStringLiteral("Некорректное значение DNS"));
     }
     case WriteGroup::Mac: {
+        static_assert(sizeof(MacRecord::mac) == MacAddress::Size, "the MAC record holds one address");
         MacRecord &record = records.mac = {};
-        return textToBytes(check.text("EthMAC"), QLatin1Char('-'), record.mac, int(sizeof record.mac), 16)
-            || check.reject("EthMAC", QStringLiteral("Некорректное значение MAC-адреса"));
+        const std::optional<MacAddress> mac = MacAddress::parse(check.text("EthMAC"));
+        if (!mac)
+            return check.reject("EthMAC", QStringLiteral("Некорректное значение MAC-адреса"));
+        mac->toBytes(record.mac);
+        return true;
     }
     case WriteGroup::Priority: {
         // A failed read-all or a stored index beyond the list leaves no priority chosen;
@@ -185,7 +190,7 @@ QString ipText(const quint8 *address)
 
 QString macText(const quint8 *mac)
 {
-    return bytesToText(mac, 6, QLatin1Char('-'), 16);
+    return MacAddress::fromBytes(mac).text();
 }
 
 QString u16Text(const quint8 *field)
@@ -332,39 +337,23 @@ Profile sentValues(const WriteRecords &records, const QList<WriteGroup> &groups)
 
 bool nextMac(const QString &mac, QString &next)
 {
-    quint8 bytes[6];
-    if (!textToBytes(mac, QLatin1Char('-'), bytes, int(sizeof bytes), 16))
+    const std::optional<MacAddress> address = MacAddress::parse(mac);
+    if (!address)
         return false;
-    int carry = 1;
-    for (int i = int(sizeof bytes) - 1; i >= 0; --i) {
-        const int sum = bytes[i] + carry;
-        bytes[i] = quint8(sum % 256);
-        carry = sum / 256;
-    }
-    next = macText(bytes);
+    next = address->next().text();
     return true;
 }
 
 namespace {
 
-// Six MAC bytes as one 48-bit number, so that ranges compare as numbers.
-quint64 macNumber(const quint8 *bytes)
-{
-    quint64 number = 0;
-    for (int i = 0; i < 6; ++i)
-        number = number << 8 | bytes[i];
-    return number;
-}
-
 // Why the address is not one a unit may have, or an empty text.
-QString notAUnitsMac(const QString &mac, const quint8 *bytes)
+QString notAUnitsMac(const QString &mac, const MacAddress &address)
 {
-    const quint64 number = macNumber(bytes);
-    if (number == 0)
+    if (address.isAllZeros())
         return QStringLiteral("%1 is the all-zero address, which no unit may have").arg(mac);
-    if (number == 0xFFFFFFFFFFFFull)
+    if (address.isAllOnes())
         return QStringLiteral("%1 is the broadcast address, which no unit may have").arg(mac);
-    if (bytes[0] & 1)
+    if (address.isMulticast())
         return QStringLiteral("%1 is a multicast address (the lowest bit of its first byte is set), "
                               "which no unit may have").arg(mac);
     return QString();
@@ -383,18 +372,17 @@ MacPlace macPlace(const QString &mac, bool movesOn, bool hasLastMac, const QStri
                   Rejection &rejection)
 {
     rejection = Rejection();
-    quint8 bytes[6];
-    if (!textToBytes(mac, QLatin1Char('-'), bytes, int(sizeof bytes), 16))
+    const std::optional<MacAddress> address = MacAddress::parse(mac);
+    if (!address)
         return outside(rejection, "EthMAC", QStringLiteral("\"%1\" is no MAC address").arg(mac));
-    const QString notUnicast = notAUnitsMac(mac, bytes);
+    const QString notUnicast = notAUnitsMac(mac, *address);
     if (!notUnicast.isEmpty())
         return outside(rejection, "EthMAC", notUnicast);
     if (!movesOn)
         return MacPlace::Inside;
 
-    const quint64 number = macNumber(bytes);
     if (!hasLastMac) {
-        if ((number & 0xFFFFFF) != 0xFFFFFF)
+        if (!address->endsBlock())
             return MacPlace::Inside;
         return outside(rejection, "EthMAC",
                        QStringLiteral("%1 is the last address of the block %2; the next one would "
@@ -402,16 +390,16 @@ MacPlace macPlace(const QString &mac, bool movesOn, bool hasLastMac, const QStri
                                       "last address the series may give")
                            .arg(mac, mac.section(QLatin1Char('-'), 0, 2)));
     }
-    quint8 last[6];
-    if (!textToBytes(lastMac, QLatin1Char('-'), last, int(sizeof last), 16))
+    const std::optional<MacAddress> last = MacAddress::parse(lastMac);
+    if (!last)
         return outside(rejection, "LastMAC",
                        QStringLiteral("\"%1\" is no MAC address like 00-1a-2b-3c-4d-5e").arg(lastMac));
-    const QString lastNotUnicast = notAUnitsMac(lastMac, last);
+    const QString lastNotUnicast = notAUnitsMac(lastMac, *last);
     if (!lastNotUnicast.isEmpty())
         return outside(rejection, "LastMAC", lastNotUnicast);
-    if (number > macNumber(last))
+    if (*address > *last)
         return outside(rejection, "EthMAC",
                        QStringLiteral("%1 is past LastMAC %2: the range up to LastMAC is used up")
                            .arg(mac, lastMac));
-    return number == macNumber(last) ? MacPlace::Last : MacPlace::Inside;
+    return *address == *last ? MacPlace::Last : MacPlace::Inside;
 }

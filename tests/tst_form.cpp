@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
+#include "profile.h"
 #include "testmain.h"
 #include "widgetlookup.h"
 
@@ -201,23 +202,12 @@ void TestForm::maximumLength_data()
     QTest::addColumn<int>("limit");
 
     QTest::newRow("deviceAddressEdit") << "deviceAddressEdit" << 256;
-    QTest::newRow("FullTimeoutEdit") << "FullTimeoutEdit" << 5;
-    QTest::newRow("CommandTimeoutEdit") << "CommandTimeoutEdit" << 5;
-    QTest::newRow("RetryTimeoutEdit") << "RetryTimeoutEdit" << 5;
-    QTest::newRow("PortEdit") << "PortEdit" << 5;
-    QTest::newRow("ServerTokenEdit") << "ServerTokenEdit" << 10;
-    QTest::newRow("CashDeskIDEdit") << "CashDeskIDEdit" << 10;
-    QTest::newRow("IPsrvEdit") << "IPsrvEdit" << 16;
-    QTest::newRow("EthIPEdit") << "EthIPEdit" << 16;
-    QTest::newRow("EthMaskEdit") << "EthMaskEdit" << 16;
-    QTest::newRow("GatewayEdit") << "GatewayEdit" << 16;
-    QTest::newRow("DNSaddrEdit") << "DNSaddrEdit" << 16;
-    QTest::newRow("EthMACEdit") << "EthMACEdit" << 17;
-    QTest::newRow("APNEdit") << "APNEdit" << 32;
-    QTest::newRow("LoginEdit") << "LoginEdit" << 32;
-    QTest::newRow("PasswordEdit") << "PasswordEdit" << 32;
-    QTest::newRow("BalanceCodeEdit") << "BalanceCodeEdit" << 32;
-    QTest::newRow("URLaddrEdit") << "URLaddrEdit" << 128;
+    // Each parameter field holds what the profile's key table says a value of its key may be.
+    for (const QString &key : Profile::keys()) {
+        if (Profile::maxLength(key) > 0)
+            QTest::newRow(qPrintable(key + QStringLiteral("Edit"))) << key + QStringLiteral("Edit")
+                                                                    << Profile::maxLength(key);
+    }
 }
 
 void TestForm::maximumLength()

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
+#include "macaddress.h"
 #include "settingsfile.h"
 #include "unitsession.h"
 
@@ -15,9 +16,8 @@ void MainWindow::incrementMac()
     if (form->incrementMacCheckBox->checkState() == Qt::Unchecked)
         return;
 
-    QString next;
-    if (nextMac(form->EthMACEdit->text(), next))
-        form->EthMACEdit->setText(next);
+    if (const std::optional<MacAddress> mac = MacAddress::parse(form->EthMACEdit->text()))
+        form->EthMACEdit->setText(mac->next().text());
     settings->setValue(QStringLiteral("EthMAC"), form->EthMACEdit->text());
     syncSettings(*settings);
 }
