@@ -12,6 +12,11 @@ QJsonValue textOrNull(const QString &text)
 
 } // namespace
 
+QString jsonLine(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+}
+
 bool Outcome::macSent() const
 {
     return macState >= MacState::Sent;
@@ -61,7 +66,7 @@ QString Outcome::summary(int unit, bool json) const
         QJsonObject object = toJson();
         if (unit > 0)
             object.insert(QStringLiteral("unit"), unit);
-        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+        return jsonLine(object);
     }
     const QString result = exitCode == ExitOk
         ? QStringLiteral("ok")

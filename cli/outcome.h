@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+// One JSON object on a line of its own.
+QString jsonLine(const QJsonObject &object);
+
 // What became of a write's MAC. A unit goes through these in order and stops at one of them.
 enum class MacState {
     None,           // read, test, reset: no MAC goes to the unit

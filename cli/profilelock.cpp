@@ -54,12 +54,10 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
                 const QString who = holder(&elsewhere);
                 waiting(QStringLiteral("%1 is held by %2; waiting up to %3 s").arg(shownLockPath, who).arg(timeoutMs / 1000));
             } else {
-                waiting(QStringLiteral("%1 %2, as a program that stops while creating it leaves it; it is taken "
-                                       "over once it has stayed so for %3 s; waiting up to %4 s")
-                            .arg(shownLockPath, what == Found::Empty ? QStringLiteral("is empty")
-                                                                     : QStringLiteral("cannot be read"))
-                            .arg(EmptyMs / 1000)
-                            .arg(timeoutMs / 1000));
+                waiting(leftOverText(what) + QStringLiteral("it is taken over once it has stayed so for %1 s; "
+                                                            "waiting up to %2 s")
+                                                 .arg(EmptyMs / 1000)
+                                                 .arg(timeoutMs / 1000));
             }
         }
         QThread::msleep(PollMs);
@@ -82,9 +80,7 @@ QString ProfileLock::failure() const
     if (what == Found::Folder)
         return QStringLiteral("%1 is a folder, not a lock file: remove or rename it").arg(shownLockPath);
     if (what != Found::Holder) {
-        const QString text = QStringLiteral("%1 %2, as a program that stops while creating it leaves it; ")
-                                 .arg(shownLockPath, what == Found::Empty ? QStringLiteral("is empty")
-                                                                          : QStringLiteral("cannot be read"));
+        const QString text = leftOverText(what);
         if (timeoutMs < EmptyMs)
             return text + QStringLiteral("it is taken over once it has stayed so for %1 s, longer than the wait "
                                          "of %2 s").arg(EmptyMs / 1000).arg(timeoutMs / 1000);
@@ -97,6 +93,12 @@ QString ProfileLock::failure() const
         text += QStringLiteral(" (another computer's lock counts as left over after %1 minutes; if no "
                                "station runs there, delete the file)").arg(StaleMs / 60000);
     return text;
+}
+
+QString ProfileLock::leftOverText(Found what) const
+{
+    return QStringLiteral("%1 %2, as a program that stops while creating it leaves it; ")
+        .arg(shownLockPath, what == Found::Empty ? QStringLiteral("is empty") : QStringLiteral("cannot be read"));
 }
 
 bool ProfileLock::isHeldElsewhere() const

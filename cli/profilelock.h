@@ -61,6 +61,8 @@ public:
 private:
     enum class Found { Holder, Empty, Unreadable, Folder };
     Found found() const;
+    // The start of what is said of a lock found empty or unreadable.
+    QString leftOverText(Found what) const;
     QString holder(bool *elsewhere) const;
 
     QString lockPath;

@@ -3,7 +3,6 @@
 #include "console.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
 #include <QSerialPortInfo>
 
 UnitContext::UnitContext(const Invocation &invocation, const QElapsedTimer &clock)
@@ -98,11 +97,6 @@ QString rejectionLine(const Rejection &rejection)
 {
     return rejection.key.isEmpty() ? QStringLiteral("tallyctl: ") + rejection.message
                                    : rejection.key + QStringLiteral(": ") + rejection.message;
-}
-
-QString jsonLine(const QJsonObject &object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
 }
 
 QString withLineEnd(const QString &text)

@@ -44,8 +44,6 @@ public:
 
 // A rejected value as tallyctl names it: the key and the window's message.
 QString rejectionLine(const Rejection &rejection);
-// One JSON object on a line of its own.
-QString jsonLine(const QJsonObject &object);
 QString withLineEnd(const QString &text);
 
 #endif // UNITCONTEXT_H

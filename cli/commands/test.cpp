@@ -28,10 +28,10 @@ int testCommand(UnitContext &context)
     context.recordUnit(outcome);
     // With --json stdout holds one object: the result, or the failure as write prints it.
     if (invocation.json && outcome.exitCode != ExitOk) {
+        const QJsonObject failed = outcome.toJson();
         object = QJsonObject{{QStringLiteral("test"), invocation.argument},
-                             {QStringLiteral("exit"), outcome.exitCode},
-                             {QStringLiteral("message"),
-                              outcome.message.split(QLatin1Char('\n')).join(QStringLiteral("; "))}};
+                             {QStringLiteral("exit"), failed.value(QStringLiteral("exit"))},
+                             {QStringLiteral("message"), failed.value(QStringLiteral("message"))}};
     }
     if (invocation.json)
         Console::out(jsonLine(object));

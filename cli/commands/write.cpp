@@ -28,6 +28,11 @@ MacPlace macPlaceIn(const QSettings &settings, const QString &mac, bool movesOn,
                     rejection);
 }
 
+QString unreadableProfile(const QString &path)
+{
+    return QStringLiteral("cannot read the profile %1").arg(path);
+}
+
 // Why a unit's MAC did not go out, and what the unit got before it.
 QString notSentMessage(const QString &why, const QStringList &sentGroups)
 {
@@ -124,20 +129,20 @@ Outcome WriteRun::writeUnit(int unit)
     };
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable())
-        return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
+        return rejected({QString(), unreadableProfile(path)});
     // Every name of the file (a symbolic link, a folder reached through one) leads to one lock
     // and one file read and saved; saving by the resolved path leaves a link a link.
     profilePath = info.canonicalFilePath();
     profileShown = info.isSymLink() ? QDir::toNativeSeparators(profilePath) : path;
     if (profilePath.isEmpty())
-        return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
+        return rejected({QString(), unreadableProfile(path)});
     const SettingsFile file(profilePath);
     const QSettings &settings = file.settings();
     Rejection rejection;
     if (file.isReadable() && !checkProfileEncoding(file, rejection))
         return rejected(rejection);
     if (!file.isReadable() || settings.status() != QSettings::NoError)
-        return rejected({QString(), QStringLiteral("cannot read the profile %1").arg(path)});
+        return rejected({QString(), unreadableProfile(path)});
 
     // The file must say what goes to the unit: keys the groups need, spelt right, read by the
     // INI format as written, not longer than the window's fields (the window would cut them).
@@ -259,7 +264,7 @@ bool WriteRun::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
     // The same checks as before the channel opened, on the file as it is now.
     const SettingsFile file(profilePath);
     if (!file.isReadable() || file.settings().status() != QSettings::NoError)
-        return refuse(ExitProfile, QStringLiteral("tallyctl: cannot read the profile %1").arg(path));
+        return refuse(ExitProfile, QStringLiteral("tallyctl: ") + unreadableProfile(path));
     Rejection rejection;
     WriteRecords taken;
     if (!checkProfileFile(file, {macKey}, {lastMacKey}, rejection)
