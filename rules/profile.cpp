@@ -13,6 +13,7 @@ enum class PerUnit { No, Always, WhenStatic };
 
 struct KeyInfo {
     const char *key;
+    WriteGroup group;
     int maxLength;      // the window's field length; 0 for the check box and the combo box
     bool secret;        // no message, diff or journal line repeats its value
     PerUnit perUnit;
@@ -21,25 +22,25 @@ struct KeyInfo {
 // Lengths are those of the form's line edits (mainwindowform.ui, checked against this table by
 // the tests).
 const KeyInfo keyTable[] = {
-    {"FullTimeout", 5, false, PerUnit::No},
-    {"CommandTimeout", 5, false, PerUnit::No},
-    {"RetryTimeout", 5, false, PerUnit::No},
-    {"ServerToken", 10, true, PerUnit::No},
-    {"IPsrv", 16, false, PerUnit::No},
-    {"URLaddr", 128, false, PerUnit::No},
-    {"Port", 5, false, PerUnit::No},
-    {"APN", 32, false, PerUnit::No},
-    {"Login", 32, false, PerUnit::No},
-    {"Password", 32, true, PerUnit::No},
-    {"BalanceCode", 32, false, PerUnit::No},
-    {"EthMAC", 17, false, PerUnit::Always},
-    {"EthIP", 16, false, PerUnit::WhenStatic},
-    {"EthMask", 16, false, PerUnit::No},
-    {"Gateway", 16, false, PerUnit::No},
-    {"DNSaddr", 16, false, PerUnit::No},
-    {"UseDHCP", 0, false, PerUnit::No},
-    {"Priority", 0, false, PerUnit::No},
-    {"CashDeskID", 10, false, PerUnit::Always},
+    {ProfileKey::FullTimeout, WriteGroup::Timeouts, 5, false, PerUnit::No},
+    {ProfileKey::CommandTimeout, WriteGroup::Timeouts, 5, false, PerUnit::No},
+    {ProfileKey::RetryTimeout, WriteGroup::Timeouts, 5, false, PerUnit::No},
+    {ProfileKey::ServerToken, WriteGroup::Token, 10, true, PerUnit::No},
+    {ProfileKey::IPsrv, WriteGroup::ServerAddress, 16, false, PerUnit::No},
+    {ProfileKey::URLaddr, WriteGroup::ServerAddress, 128, false, PerUnit::No},
+    {ProfileKey::Port, WriteGroup::ServerAddress, 5, false, PerUnit::No},
+    {ProfileKey::APN, WriteGroup::Gprs, 32, false, PerUnit::No},
+    {ProfileKey::Login, WriteGroup::Gprs, 32, false, PerUnit::No},
+    {ProfileKey::Password, WriteGroup::Gprs, 32, true, PerUnit::No},
+    {ProfileKey::BalanceCode, WriteGroup::Gprs, 32, false, PerUnit::No},
+    {ProfileKey::EthMAC, WriteGroup::Mac, 17, false, PerUnit::Always},
+    {ProfileKey::EthIP, WriteGroup::Ethernet, 16, false, PerUnit::WhenStatic},
+    {ProfileKey::EthMask, WriteGroup::Ethernet, 16, false, PerUnit::No},
+    {ProfileKey::Gateway, WriteGroup::Ethernet, 16, false, PerUnit::No},
+    {ProfileKey::DNSaddr, WriteGroup::Ethernet, 16, false, PerUnit::No},
+    {ProfileKey::UseDHCP, WriteGroup::Ethernet, 0, false, PerUnit::No},
+    {ProfileKey::Priority, WriteGroup::Priority, 0, false, PerUnit::No},
+    {ProfileKey::CashDeskID, WriteGroup::CashDeskId, 10, false, PerUnit::Always},
 };
 
 const KeyInfo *keyInfo(const QString &key)
@@ -51,8 +52,8 @@ const KeyInfo *keyInfo(const QString &key)
     return nullptr;
 }
 
-const QString useDhcpKey = QStringLiteral("UseDHCP");
-const QString priorityKey = QStringLiteral("Priority");
+const QString useDhcpKey = QLatin1String(ProfileKey::UseDHCP);
+const QString priorityKey = QLatin1String(ProfileKey::Priority);
 
 } // namespace
 
@@ -65,6 +66,16 @@ const QStringList &Profile::keys()
         return names;
     }();
     return list;
+}
+
+QStringList Profile::keys(WriteGroup group)
+{
+    QStringList names;
+    for (const KeyInfo &info : keyTable) {
+        if (info.group == group)
+            names << QLatin1String(info.key);
+    }
+    return names;
 }
 
 int Profile::maxLength(const QString &key)

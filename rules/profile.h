@@ -8,6 +8,40 @@
 
 class QSettings;
 
+// The names of the profile's keys, as tallyconf.ini spells them: the 19 parameter keys in the
+// file's order, then the window's and the command line's own keys a profile may hold.
+namespace ProfileKey {
+constexpr char FullTimeout[] = "FullTimeout";
+constexpr char CommandTimeout[] = "CommandTimeout";
+constexpr char RetryTimeout[] = "RetryTimeout";
+constexpr char ServerToken[] = "ServerToken";
+constexpr char IPsrv[] = "IPsrv";
+constexpr char URLaddr[] = "URLaddr";
+constexpr char Port[] = "Port";
+constexpr char APN[] = "APN";
+constexpr char Login[] = "Login";
+constexpr char Password[] = "Password";
+constexpr char BalanceCode[] = "BalanceCode";
+constexpr char EthMAC[] = "EthMAC";
+constexpr char EthIP[] = "EthIP";
+constexpr char EthMask[] = "EthMask";
+constexpr char Gateway[] = "Gateway";
+constexpr char DNSaddr[] = "DNSaddr";
+constexpr char UseDHCP[] = "UseDHCP";
+constexpr char Priority[] = "Priority";
+constexpr char CashDeskID[] = "CashDeskID";
+
+constexpr char IncrementMac[] = "IncrementMac";     // the MAC moves on after each unit
+constexpr char LastMAC[] = "LastMAC";               // the last MAC a series may give
+constexpr char portNumber[] = "portNumber";         // the window's channel
+constexpr char portName[] = "portName";
+constexpr char deviceAddress[] = "deviceAddress";
+} // namespace ProfileKey
+
+// The groups a write sends, each with its own command. Write-all sends them in this order:
+// the Ethernet settings go before the MAC, although the form shows the MAC group first.
+enum class WriteGroup { Timeouts, Token, ServerAddress, Gprs, Ethernet, Mac, Priority, CashDeskId };
+
 // One set of parameter values as the engineer sees them: the texts of the form's parameter
 // fields, keyed by their names in tallyconf.ini. The window fills one from its widgets, the
 // command line from a file or from a unit; the value rules turn it into records and back.
@@ -19,6 +53,8 @@ class Profile
 public:
     // The 19 parameter keys, in the settings file's order.
     static const QStringList &keys();
+    // The keys a write of the group sends, in the file's order.
+    static QStringList keys(WriteGroup group);
 
     // The most characters the window's field for this key holds (0: not a text field). A text
     // loaded from a file is cut to it, as the field cuts it.

@@ -10,11 +10,11 @@
 
 namespace {
 
-const QString priorityKey = QStringLiteral("Priority");
+const QString priorityKey = QLatin1String(ProfileKey::Priority);
 
 bool isFlagKey(const QString &key)
 {
-    return key == QLatin1String("UseDHCP") || key == QLatin1String("IncrementMac");
+    return key == QLatin1String(ProfileKey::UseDHCP) || key == QLatin1String(ProfileKey::IncrementMac);
 }
 
 // A text in double quotes with its line breaks and other controls escaped, so that it shows on
@@ -143,8 +143,9 @@ bool checkProfileEncoding(const SettingsFile &file, Rejection &rejection)
 const QStringList &profileFileKeys()
 {
     static const QStringList keys = Profile::keys()
-        + QStringList{QStringLiteral("IncrementMac"), QStringLiteral("portNumber"), QStringLiteral("portName"),
-                      QStringLiteral("deviceAddress"), QStringLiteral("LastMAC")};
+        + QStringList{QLatin1String(ProfileKey::IncrementMac), QLatin1String(ProfileKey::portNumber),
+                      QLatin1String(ProfileKey::portName), QLatin1String(ProfileKey::deviceAddress),
+                      QLatin1String(ProfileKey::LastMAC)};
     return keys;
 }
 

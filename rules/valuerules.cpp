@@ -13,21 +13,18 @@ namespace {
 struct GroupInfo {
     WriteGroup group;
     const char *name;
-    const char *keys;           // space-separated, in the order they are checked
     const char *failure;
 };
 
 const GroupInfo groupTable[] = {
-    {WriteGroup::Timeouts, "timeouts", "FullTimeout CommandTimeout RetryTimeout",
-     "Не удается записать значения тайм-аутов"},
-    {WriteGroup::Token, "token", "ServerToken", "Не удается записать токен"},
-    {WriteGroup::ServerAddress, "server", "IPsrv URLaddr Port", "Не удается записать адрес сервера"},
-    {WriteGroup::Gprs, "gprs", "APN Login Password BalanceCode", "Не удается записать настройки GPRS"},
-    {WriteGroup::Ethernet, "ethernet", "EthIP EthMask Gateway UseDHCP DNSaddr",
-     "Не удается записать настройки Ethernet"},
-    {WriteGroup::Mac, "mac", "EthMAC", "Не удается записать MAC-адрес"},
-    {WriteGroup::Priority, "priority", "Priority", "Не удается записать приоритет каналов"},
-    {WriteGroup::CashDeskId, "cashdesk", "CashDeskID", "Не удается записать ID ККМ"},
+    {WriteGroup::Timeouts, "timeouts", "Не удается записать значения тайм-аутов"},
+    {WriteGroup::Token, "token", "Не удается записать токен"},
+    {WriteGroup::ServerAddress, "server", "Не удается записать адрес сервера"},
+    {WriteGroup::Gprs, "gprs", "Не удается записать настройки GPRS"},
+    {WriteGroup::Ethernet, "ethernet", "Не удается записать настройки Ethernet"},
+    {WriteGroup::Mac, "mac", "Не удается записать MAC-адрес"},
+    {WriteGroup::Priority, "priority", "Не удается записать приоритет каналов"},
+    {WriteGroup::CashDeskId, "cashdesk", "Не удается записать ID ККМ"},
 };
 
 const GroupInfo &info(WriteGroup group)
@@ -102,54 +99,58 @@ bool encodeGroup(GroupCheck &check, const Profile &profile, WriteGroup group, Wr
     switch (group) {
     case WriteGroup::Timeouts: {
         TimeoutSettings &record = records.timeouts = {};
-        return check.u16("FullTimeout", record.fullTimeout,
+        return check.u16(ProfileKey::FullTimeout, record.fullTimeout,
                          QStringLiteral("Некорректное значение полного тайм-аута"))
-            && check.u16("CommandTimeout", record.commandTimeout,
+            && check.u16(ProfileKey::CommandTimeout, record.commandTimeout,
                          QStringLiteral("Некорректное значение тайм-аута команды"))
-            && check.u16("RetryTimeout", record.retryPeriod,
+            && check.u16(ProfileKey::RetryTimeout, record.retryPeriod,
                          QStringLiteral("Некорректное значение периода повторной попытки"));
     }
     case WriteGroup::Token: {
         TokenRecord &record = records.token = {};
-        return check.bcd("ServerToken", record.token, int(sizeof record.token),
+        return check.bcd(ProfileKey::ServerToken, record.token, int(sizeof record.token),
                          QStringLiteral("Некорректное значение токен"));
     }
     case WriteGroup::ServerAddress: {
         ServerAddress &record = records.serverAddress = {};
-        return check.address("IPsrv", record.ip, QStringLiteral("Некорректное значение IP-адреса"))
-            && check.utf8("URLaddr", record.url, Protocol::MaxUrlBytes,
+        return check.address(ProfileKey::IPsrv, record.ip,
+                             QStringLiteral("Некорректное значение IP-адреса"))
+            && check.utf8(ProfileKey::URLaddr, record.url, Protocol::MaxUrlBytes,
                           QStringLiteral("Слишком длинный URL"))
-            && check.u16("Port", record.port, QStringLiteral("Некорректное значение порта сервера"));
+            && check.u16(ProfileKey::Port, record.port,
+                         QStringLiteral("Некорректное значение порта сервера"));
     }
     case WriteGroup::Gprs: {
         GprsSettings &record = records.gprs = {};
         // The APN message begins with a Latin C, unlike the URL one; keep it so.
-        return check.utf8("APN", record.apn, Protocol::MaxGprsStringBytes,
+        return check.utf8(ProfileKey::APN, record.apn, Protocol::MaxGprsStringBytes,
                           QStringLiteral("Cлишком длинный APN"))
-            && check.utf8("Login", record.login, Protocol::MaxGprsStringBytes,
+            && check.utf8(ProfileKey::Login, record.login, Protocol::MaxGprsStringBytes,
                           QStringLiteral("Логин GPRS - слишком длинный"))
-            && check.utf8("Password", record.password, Protocol::MaxGprsStringBytes,
+            && check.utf8(ProfileKey::Password, record.password, Protocol::MaxGprsStringBytes,
                           QStringLiteral("Пароль GPRS - слишком длинный"))
-            && check.utf8("BalanceCode", record.balanceCode, Protocol::MaxBalanceCodeBytes,
+            && check.utf8(ProfileKey::BalanceCode, record.balanceCode, Protocol::MaxBalanceCodeBytes,
                           QStringLiteral("USSD баланса - слишком длинный"));
     }
     case WriteGroup::Ethernet: {
         // DHCP on does not excuse the addresses: all four are checked and sent in any case.
         EthernetSettings &record = records.ethernet = {};
         record.dhcp = profile.useDhcp() ? 1 : 0;
-        return check.address("EthIP", record.ip, QStringLiteral("Некорректное значение IP-адреса"))
-            && check.address("EthMask", record.mask,
+        return check.address(ProfileKey::EthIP, record.ip,
+                             QStringLiteral("Некорректное значение IP-адреса"))
+            && check.address(ProfileKey::EthMask, record.mask,
                              QStringLiteral("Некорректное значение маски сети"))
-            && check.address("Gateway", record.gateway,
+            && check.address(ProfileKey::Gateway, record.gateway,
                              QStringLiteral("Некорректное значение адреса шлюза"))
-            && check.address("DNSaddr", record.dns, QStringLiteral("Некорректное значение DNS"));
+            && check.address(ProfileKey::DNSaddr, record.dns,
+                             QStringLiteral("Некорректное значение DNS"));
     }
     case WriteGroup::Mac: {
         static_assert(sizeof(MacRecord::mac) == MacAddress::Size, "the MAC record holds one address");
         MacRecord &record = records.mac = {};
-        const std::optional<MacAddress> mac = MacAddress::parse(check.text("EthMAC"));
+        const std::optional<MacAddress> mac = MacAddress::parse(check.text(ProfileKey::EthMAC));
         if (!mac)
-            return check.reject("EthMAC", QStringLiteral("Некорректное значение MAC-адреса"));
+            return check.reject(ProfileKey::EthMAC, QStringLiteral("Некорректное значение MAC-адреса"));
         mac->toBytes(record.mac);
         return true;
     }
@@ -159,13 +160,13 @@ bool encodeGroup(GroupCheck &check, const Profile &profile, WriteGroup group, Wr
         ChannelPriority &record = records.priority = {};
         const int index = profile.priority();
         if (index < 0)
-            return check.reject("Priority", QStringLiteral("Не выбран приоритет каналов"));
+            return check.reject(ProfileKey::Priority, QStringLiteral("Не выбран приоритет каналов"));
         record.priority = quint8(index);
         return true;
     }
     case WriteGroup::CashDeskId: {
         CashDeskIdRecord &record = records.cashDeskId = {};
-        return check.bcd("CashDeskID", record.cashDeskId, int(sizeof record.cashDeskId),
+        return check.bcd(ProfileKey::CashDeskID, record.cashDeskId, int(sizeof record.cashDeskId),
                          QStringLiteral("Некорректное значение ID ККМ"));
     }
     }
@@ -218,7 +219,13 @@ QString writeGroupName(WriteGroup group)
 
 QStringList writeGroupKeys(WriteGroup group)
 {
-    return QString::fromLatin1(info(group).keys).split(QLatin1Char(' '));
+    QStringList keys = Profile::keys(group);
+    // The one place the check leaves the file's order: UseDHCP is checked before DNSaddr, so a
+    // profile short of both is refused for UseDHCP, and --verify names UseDHCP first.
+    if (group == WriteGroup::Ethernet)
+        keys.move(keys.indexOf(QLatin1String(ProfileKey::UseDHCP)),
+                  keys.indexOf(QLatin1String(ProfileKey::DNSaddr)));
+    return keys;
 }
 
 QString writeFailureMessage(WriteGroup group)
@@ -245,39 +252,42 @@ bool encodeGroups(const Profile &profile, const QList<WriteGroup> &groups, Write
 
 void putTimeouts(const TimeoutSettings &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("FullTimeout"), u16Text(record.fullTimeout));
-    profile.setValue(QStringLiteral("CommandTimeout"), u16Text(record.commandTimeout));
-    profile.setValue(QStringLiteral("RetryTimeout"), u16Text(record.retryPeriod));
+    profile.setValue(QLatin1String(ProfileKey::FullTimeout), u16Text(record.fullTimeout));
+    profile.setValue(QLatin1String(ProfileKey::CommandTimeout), u16Text(record.commandTimeout));
+    profile.setValue(QLatin1String(ProfileKey::RetryTimeout), u16Text(record.retryPeriod));
 }
 
 void putServerAddress(const ServerAddress &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("IPsrv"), ipText(record.ip));
+    profile.setValue(QLatin1String(ProfileKey::IPsrv), ipText(record.ip));
     // The length byte comes from the unit; the slot ends where the record ends, whatever it says.
-    putSlotText(profile, "URLaddr", record.url, qMin<int>(record.urlLength, int(sizeof record.url)));
-    profile.setValue(QStringLiteral("Port"), u16Text(record.port));
+    putSlotText(profile, ProfileKey::URLaddr, record.url,
+                qMin<int>(record.urlLength, int(sizeof record.url)));
+    profile.setValue(QLatin1String(ProfileKey::Port), u16Text(record.port));
 }
 
 // The Ethernet group without its MAC, which has a write of its own.
 static void putEthernetAddresses(const EthernetSettings &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("EthIP"), ipText(record.ip));
-    profile.setValue(QStringLiteral("EthMask"), ipText(record.mask));
-    profile.setValue(QStringLiteral("Gateway"), ipText(record.gateway));
+    profile.setValue(QLatin1String(ProfileKey::EthIP), ipText(record.ip));
+    profile.setValue(QLatin1String(ProfileKey::EthMask), ipText(record.mask));
+    profile.setValue(QLatin1String(ProfileKey::Gateway), ipText(record.gateway));
     profile.setUseDhcp(record.dhcp != 0);
-    profile.setValue(QStringLiteral("DNSaddr"), ipText(record.dns));
+    profile.setValue(QLatin1String(ProfileKey::DNSaddr), ipText(record.dns));
 }
 
 void putEthernetSettings(const EthernetSettings &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("EthMAC"), macText(record.mac));
+    profile.setValue(QLatin1String(ProfileKey::EthMAC), macText(record.mac));
     putEthernetAddresses(record, profile);
 }
 
 void putCashDeskState(const CashDeskState &record, Profile &profile)
 {
-    profile.setValue(QStringLiteral("CashDeskID"), bcdToText(record.cashDeskId, int(sizeof record.cashDeskId)));
-    profile.setValue(QStringLiteral("ServerToken"), bcdToText(record.serverToken, int(sizeof record.serverToken)));
+    profile.setValue(QLatin1String(ProfileKey::CashDeskID),
+                     bcdToText(record.cashDeskId, int(sizeof record.cashDeskId)));
+    profile.setValue(QLatin1String(ProfileKey::ServerToken),
+                     bcdToText(record.serverToken, int(sizeof record.serverToken)));
 }
 
 void putChannelPriority(const ChannelPriority &record, Profile &profile)
@@ -287,10 +297,10 @@ void putChannelPriority(const ChannelPriority &record, Profile &profile)
 
 void putGprsSettings(const GprsSettings &record, Profile &profile)
 {
-    putSlotText(profile, "APN", record.apn, int(sizeof record.apn));
-    putSlotText(profile, "Login", record.login, int(sizeof record.login));
-    putSlotText(profile, "Password", record.password, int(sizeof record.password));
-    putSlotText(profile, "BalanceCode", record.balanceCode, int(sizeof record.balanceCode));
+    putSlotText(profile, ProfileKey::APN, record.apn, int(sizeof record.apn));
+    putSlotText(profile, ProfileKey::Login, record.login, int(sizeof record.login));
+    putSlotText(profile, ProfileKey::Password, record.password, int(sizeof record.password));
+    putSlotText(profile, ProfileKey::BalanceCode, record.balanceCode, int(sizeof record.balanceCode));
 }
 
 Profile sentValues(const WriteRecords &records, const QList<WriteGroup> &groups)
@@ -302,7 +312,7 @@ Profile sentValues(const WriteRecords &records, const QList<WriteGroup> &groups)
             putTimeouts(records.timeouts, sent);
             break;
         case WriteGroup::Token:
-            sent.setValue(QStringLiteral("ServerToken"),
+            sent.setValue(QLatin1String(ProfileKey::ServerToken),
                           bcdToText(records.token.token, int(sizeof records.token.token)));
             break;
         case WriteGroup::ServerAddress: {
@@ -321,13 +331,13 @@ Profile sentValues(const WriteRecords &records, const QList<WriteGroup> &groups)
             putEthernetAddresses(records.ethernet, sent);
             break;
         case WriteGroup::Mac:
-            sent.setValue(QStringLiteral("EthMAC"), macText(records.mac.mac));
+            sent.setValue(QLatin1String(ProfileKey::EthMAC), macText(records.mac.mac));
             break;
         case WriteGroup::Priority:
             putChannelPriority(records.priority, sent);
             break;
         case WriteGroup::CashDeskId:
-            sent.setValue(QStringLiteral("CashDeskID"),
+            sent.setValue(QLatin1String(ProfileKey::CashDeskID),
                           bcdToText(records.cashDeskId.cashDeskId, int(sizeof records.cashDeskId.cashDeskId)));
             break;
         }
@@ -374,17 +384,17 @@ MacPlace macPlace(const QString &mac, bool movesOn, bool hasLastMac, const QStri
     rejection = Rejection();
     const std::optional<MacAddress> address = MacAddress::parse(mac);
     if (!address)
-        return outside(rejection, "EthMAC", QStringLiteral("\"%1\" is no MAC address").arg(mac));
+        return outside(rejection, ProfileKey::EthMAC, QStringLiteral("\"%1\" is no MAC address").arg(mac));
     const QString notUnicast = notAUnitsMac(mac, *address);
     if (!notUnicast.isEmpty())
-        return outside(rejection, "EthMAC", notUnicast);
+        return outside(rejection, ProfileKey::EthMAC, notUnicast);
     if (!movesOn)
         return MacPlace::Inside;
 
     if (!hasLastMac) {
         if (!address->endsBlock())
             return MacPlace::Inside;
-        return outside(rejection, "EthMAC",
+        return outside(rejection, ProfileKey::EthMAC,
                        QStringLiteral("%1 is the last address of the block %2; the next one would "
                                       "leave it. To go on past it, set LastMAC in the profile to the "
                                       "last address the series may give")
@@ -392,13 +402,13 @@ MacPlace macPlace(const QString &mac, bool movesOn, bool hasLastMac, const QStri
     }
     const std::optional<MacAddress> last = MacAddress::parse(lastMac);
     if (!last)
-        return outside(rejection, "LastMAC",
+        return outside(rejection, ProfileKey::LastMAC,
                        QStringLiteral("\"%1\" is no MAC address like 00-1a-2b-3c-4d-5e").arg(lastMac));
     const QString lastNotUnicast = notAUnitsMac(lastMac, *last);
     if (!lastNotUnicast.isEmpty())
-        return outside(rejection, "LastMAC", lastNotUnicast);
+        return outside(rejection, ProfileKey::LastMAC, lastNotUnicast);
     if (*address > *last)
-        return outside(rejection, "EthMAC",
+        return outside(rejection, ProfileKey::EthMAC,
                        QStringLiteral("%1 is past LastMAC %2: the range up to LastMAC is used up")
                            .arg(mac, lastMac));
     return *address == *last ? MacPlace::Last : MacPlace::Inside;

@@ -12,10 +12,6 @@
 // texts. Both front ends call these and only decide how to tell the engineer: the window with
 // a box and the focus on the field, the command line with a line naming the key.
 
-// The groups a write sends, each with its own command. Write-all sends them in this order:
-// the Ethernet settings go before the MAC, although the form shows the MAC group first.
-enum class WriteGroup { Timeouts, Token, ServerAddress, Gprs, Ethernet, Mac, Priority, CashDeskId };
-
 const QList<WriteGroup> &writeAllOrder();
 // The group's name on the command line (timeouts, token, server, gprs, ethernet, mac,
 // priority, cashdesk).

@@ -1,9 +1,10 @@
-// The profile's vocabulary: which keys are secret or must differ per unit, and the MAC address
-// a series of units counts up.
+// The profile's vocabulary: which keys are secret or must differ per unit, which write group
+// each key goes with, and the MAC address a series of units counts up.
 
 #include "macaddress.h"
 #include "profile.h"
 #include "profilecheck.h"
+#include "valuerules.h"
 #include "testmain.h"
 
 #include <QObject>
@@ -16,6 +17,8 @@ class TestProfileKeys : public QObject
 private slots:
     void keyKinds_data();
     void keyKinds();
+    void writeGroups_data();
+    void writeGroups();
     void macAddress_data();
     void macAddress();
 };
@@ -44,6 +47,48 @@ void TestProfileKeys::keyKinds()
             secret << key;
     }
     QCOMPARE(secret, (QStringList{"ServerToken", "Password"}));
+}
+
+void TestProfileKeys::writeGroups_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QStringList>("keys");      // in the file's order
+    QTest::addColumn<QStringList>("checked");   // in the order a write checks them
+
+    QTest::newRow("timeouts") << "timeouts" << QStringList{"FullTimeout", "CommandTimeout", "RetryTimeout"}
+                              << QStringList{"FullTimeout", "CommandTimeout", "RetryTimeout"};
+    QTest::newRow("token") << "token" << QStringList{"ServerToken"} << QStringList{"ServerToken"};
+    QTest::newRow("server") << "server" << QStringList{"IPsrv", "URLaddr", "Port"}
+                            << QStringList{"IPsrv", "URLaddr", "Port"};
+    QTest::newRow("gprs") << "gprs" << QStringList{"APN", "Login", "Password", "BalanceCode"}
+                          << QStringList{"APN", "Login", "Password", "BalanceCode"};
+    QTest::newRow("ethernet, UseDHCP checked before DNSaddr")
+        << "ethernet" << QStringList{"EthIP", "EthMask", "Gateway", "DNSaddr", "UseDHCP"}
+        << QStringList{"EthIP", "EthMask", "Gateway", "UseDHCP", "DNSaddr"};
+    QTest::newRow("mac") << "mac" << QStringList{"EthMAC"} << QStringList{"EthMAC"};
+    QTest::newRow("priority") << "priority" << QStringList{"Priority"} << QStringList{"Priority"};
+    QTest::newRow("cashdesk") << "cashdesk" << QStringList{"CashDeskID"} << QStringList{"CashDeskID"};
+}
+
+void TestProfileKeys::writeGroups()
+{
+    QFETCH(QString, group);
+    QFETCH(QStringList, keys);
+    QFETCH(QStringList, checked);
+
+    QStringList grouped;
+    for (WriteGroup written : writeAllOrder()) {
+        grouped += Profile::keys(written);
+        if (writeGroupName(written) != group)
+            continue;
+        QCOMPARE(Profile::keys(written), keys);
+        QCOMPARE(writeGroupKeys(written), checked);
+    }
+    // Every key goes with one group.
+    grouped.sort();
+    QStringList every = Profile::keys();
+    every.sort();
+    QCOMPARE(grouped, every);
 }
 
 void TestProfileKeys::macAddress_data()

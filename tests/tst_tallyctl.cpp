@@ -635,6 +635,9 @@ void TestTallyctl::commands_data()
     QTest::newRow("no UseDHCP: an empty value would not do") << write << 2 << QString()
         << QStringLiteral("UseDHCP: missing from the profile; write UseDHCP=true or UseDHCP=false") << QStringList()
         << QByteArray(ValidProfile).replace("UseDHCP=false\n", "");
+    QTest::newRow("no DNSaddr, no UseDHCP: UseDHCP is checked first") << write << 2 << QString()
+        << QStringLiteral("UseDHCP: missing from the profile; write UseDHCP=true or UseDHCP=false") << QStringList()
+        << QByteArray(ValidProfile).replace("UseDHCP=false\n", "").replace("DNSaddr=192.168.1.1\n", "");
     QTest::newRow("no keys at all") << write << 2 << QString()
         << QStringLiteral("FullTimeout: missing from the profile (an empty value is written FullTimeout=)")
         << QStringList() << QByteArray("[General]\n");

@@ -131,27 +131,27 @@ struct TextField {
 };
 
 const TextField textFields[] = {
-    {"FullTimeout", &Ui::MainWindowForm::FullTimeoutEdit},
-    {"CommandTimeout", &Ui::MainWindowForm::CommandTimeoutEdit},
-    {"RetryTimeout", &Ui::MainWindowForm::RetryTimeoutEdit},
-    {"ServerToken", &Ui::MainWindowForm::ServerTokenEdit},
-    {"IPsrv", &Ui::MainWindowForm::IPsrvEdit},
-    {"URLaddr", &Ui::MainWindowForm::URLaddrEdit},
-    {"Port", &Ui::MainWindowForm::PortEdit},
-    {"APN", &Ui::MainWindowForm::APNEdit},
-    {"Login", &Ui::MainWindowForm::LoginEdit},
-    {"Password", &Ui::MainWindowForm::PasswordEdit},
-    {"BalanceCode", &Ui::MainWindowForm::BalanceCodeEdit},
-    {"EthMAC", &Ui::MainWindowForm::EthMACEdit},
-    {"EthIP", &Ui::MainWindowForm::EthIPEdit},
-    {"EthMask", &Ui::MainWindowForm::EthMaskEdit},
-    {"Gateway", &Ui::MainWindowForm::GatewayEdit},
-    {"DNSaddr", &Ui::MainWindowForm::DNSaddrEdit},
-    {"CashDeskID", &Ui::MainWindowForm::CashDeskIDEdit},
+    {ProfileKey::FullTimeout, &Ui::MainWindowForm::FullTimeoutEdit},
+    {ProfileKey::CommandTimeout, &Ui::MainWindowForm::CommandTimeoutEdit},
+    {ProfileKey::RetryTimeout, &Ui::MainWindowForm::RetryTimeoutEdit},
+    {ProfileKey::ServerToken, &Ui::MainWindowForm::ServerTokenEdit},
+    {ProfileKey::IPsrv, &Ui::MainWindowForm::IPsrvEdit},
+    {ProfileKey::URLaddr, &Ui::MainWindowForm::URLaddrEdit},
+    {ProfileKey::Port, &Ui::MainWindowForm::PortEdit},
+    {ProfileKey::APN, &Ui::MainWindowForm::APNEdit},
+    {ProfileKey::Login, &Ui::MainWindowForm::LoginEdit},
+    {ProfileKey::Password, &Ui::MainWindowForm::PasswordEdit},
+    {ProfileKey::BalanceCode, &Ui::MainWindowForm::BalanceCodeEdit},
+    {ProfileKey::EthMAC, &Ui::MainWindowForm::EthMACEdit},
+    {ProfileKey::EthIP, &Ui::MainWindowForm::EthIPEdit},
+    {ProfileKey::EthMask, &Ui::MainWindowForm::EthMaskEdit},
+    {ProfileKey::Gateway, &Ui::MainWindowForm::GatewayEdit},
+    {ProfileKey::DNSaddr, &Ui::MainWindowForm::DNSaddrEdit},
+    {ProfileKey::CashDeskID, &Ui::MainWindowForm::CashDeskIDEdit},
 };
 
-const QString useDhcpKey = QStringLiteral("UseDHCP");
-const QString priorityKey = QStringLiteral("Priority");
+const QString useDhcpKey = QLatin1String(ProfileKey::UseDHCP);
+const QString priorityKey = QLatin1String(ProfileKey::Priority);
 
 } // namespace
 

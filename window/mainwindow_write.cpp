@@ -18,7 +18,7 @@ void MainWindow::incrementMac()
 
     if (const std::optional<MacAddress> mac = MacAddress::parse(form->EthMACEdit->text()))
         form->EthMACEdit->setText(mac->next().text());
-    settings->setValue(QStringLiteral("EthMAC"), form->EthMACEdit->text());
+    settings->setValue(QLatin1String(ProfileKey::EthMAC), form->EthMACEdit->text());
     syncSettings(*settings);
 }
 

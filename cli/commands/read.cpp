@@ -56,8 +56,8 @@ int readCommand(UnitContext &context)
         const QString failure = readGroups(context.link, readAllOrder(), values, [&outcome](ReadGroup group) {
             outcome.groups << readGroupName(group);
         });
-        outcome.mac = values.value(QStringLiteral("EthMAC"));
-        outcome.cashDeskId = values.value(QStringLiteral("CashDeskID"));
+        outcome.mac = values.value(QLatin1String(ProfileKey::EthMAC));
+        outcome.cashDeskId = values.value(QLatin1String(ProfileKey::CashDeskID));
         if (!failure.isEmpty())
             context.failUnit(outcome, failure);
     }
@@ -82,8 +82,8 @@ int readCommand(UnitContext &context)
         QJsonObject object;
         for (const QString &key : Profile::keys())
             object.insert(key, values.value(key));
-        object.insert(QStringLiteral("UseDHCP"), values.useDhcp());
-        object.insert(QStringLiteral("Priority"), values.priority());
+        object.insert(QLatin1String(ProfileKey::UseDHCP), values.useDhcp());
+        object.insert(QLatin1String(ProfileKey::Priority), values.priority());
         // The text shows U+FFFD for bytes that are not UTF-8; the bytes themselves stand here.
         QJsonObject nonUtf8;
         for (const QString &key : Profile::keys()) {

@@ -16,10 +16,10 @@
 
 namespace {
 
-const QString macKey = QStringLiteral("EthMAC");
-const QString lastMacKey = QStringLiteral("LastMAC");
-const QString incrementMacKey = QStringLiteral("IncrementMac");
-const QString cashDeskIdKey = QStringLiteral("CashDeskID");
+const QString macKey = QLatin1String(ProfileKey::EthMAC);
+const QString lastMacKey = QLatin1String(ProfileKey::LastMAC);
+const QString incrementMacKey = QLatin1String(ProfileKey::IncrementMac);
+const QString cashDeskIdKey = QLatin1String(ProfileKey::CashDeskID);
 
 // Where the profile's EthMAC (`mac`) stands in the range of a series by its LastMAC.
 MacPlace macPlaceIn(const QSettings &settings, const QString &mac, bool movesOn, Rejection &rejection)
