@@ -3,6 +3,7 @@
 #include "commands/commands.h"
 #include "fieldtext.h"
 #include "protocol.h"
+#include "unitsession.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -256,21 +257,6 @@ const CommandInfo *findCommand(const QString &name)
     return nullptr;
 }
 
-const QStringList &resetKindNames()
-{
-    static const QStringList names = {
-        QStringLiteral("full"),     QStringLiteral("journal"),       QStringLiteral("z-reports"),
-        QStringLiteral("settings"), QStringLiteral("first-command"), QStringLiteral("all-commands")};
-    return names;
-}
-
-const QStringList &testNames()
-{
-    static const QStringList names = {QStringLiteral("unit"), QStringLiteral("modem"),
-                                      QStringLiteral("server"), QStringLiteral("signal")};
-    return names;
-}
-
 bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error)
 {
     invocation = Invocation();
@@ -374,11 +360,14 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
         && !parseGroups(parser.value(QStringLiteral("only")), invocation.groups, error))
         return false;
 
-    if (invocation.command == QLatin1String("test") && !testNames().contains(invocation.argument))
-        return fail(error, QStringLiteral("unknown test \"%1\": unit, modem, server or signal")
-                               .arg(invocation.argument));
+    if (invocation.command == QLatin1String("test") && !findUnitTest(invocation.argument)) {
+        QStringList names = unitTestNames();
+        const QString last = names.takeLast();
+        return fail(error, QStringLiteral("unknown test \"%1\": %2 or %3")
+                               .arg(invocation.argument, names.join(QStringLiteral(", ")), last));
+    }
     if (invocation.command == QLatin1String("reset")) {
-        if (!resetKindNames().contains(invocation.argument))
+        if (!findResetKind(invocation.argument))
             return fail(error, QStringLiteral("unknown reset kind \"%1\": %2")
                                    .arg(invocation.argument, resetKindNames().join(QStringLiteral(", "))));
         if (!invocation.yes)

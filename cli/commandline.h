@@ -86,9 +86,4 @@ QString helpText();
 // The synopsis of `command`, what it does and its options.
 QString commandHelpText(const CommandInfo &command);
 
-// The reset kinds by the names the command line gives them, in the window's order 0 to 5.
-const QStringList &resetKindNames();
-// The tests by their names: unit, modem, server, signal.
-const QStringList &testNames();
-
 #endif // COMMANDLINE_H

@@ -58,6 +58,14 @@ constexpr quint8 CmdTest = 0x58;
 constexpr quint8 TestSignalLevel = 0x01;
 constexpr quint8 TestServerResponse = 0x02;
 
+// Data areas CmdReset erases.
+constexpr quint8 ResetFull = 0;
+constexpr quint8 ResetJournal = 1;
+constexpr quint8 ResetZReports = 2;
+constexpr quint8 ResetSettings = 3;
+constexpr quint8 ResetFirstCommand = 4;     // the first command of the unit's buffer
+constexpr quint8 ResetAllCommands = 5;      // the whole command buffer
+
 // Parameter groups read with CmdReadGroup.
 constexpr quint8 GroupCashDeskState = 4;
 constexpr quint8 GroupTimeouts = 6;
@@ -68,7 +76,7 @@ constexpr quint8 GroupChannelPriority = 10;
 
 // Value limits.
 constexpr int MaxPriority = 3;          // 0 GPRS, 1 Ethernet, 2 GPRS+Ethernet, 3 Ethernet+GPRS
-constexpr int MaxResetKind = 5;
+constexpr int MaxResetKind = ResetAllCommands;
 constexpr int MaxUrlBytes = 128;        // on write; a read may carry up to 129
 constexpr int MaxGprsStringBytes = 32;  // APN, login, password
 constexpr int MaxBalanceCodeBytes = 8;

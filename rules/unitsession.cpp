@@ -3,6 +3,8 @@
 #include "devicelink.h"
 #include "protocol.h"
 
+#include <iterator>
+
 namespace {
 
 // Each read group in read-all order, with its name on the command line, the window's message
@@ -110,6 +112,28 @@ bool sendGroup(DeviceLink &link, WriteGroup group, WriteRecords &records)
     return false;
 }
 
+// The tests with their names on the command line and the window's message when the exchange
+// fails.
+const struct {
+    UnitTest test;
+    const char *name;
+    const char *failure;
+} testTable[] = {
+    {UnitTest::UnitStatus, "unit", "Ошибка чтения статуса БМКС"},
+    {UnitTest::ModemStatus, "modem", "Ошибка чтения статуса модема"},
+    {UnitTest::ServerResponse, "server", "Ошибка тестирования связи с сервером"},
+    {UnitTest::SignalLevel, "signal", "Ошибка тестирования уровня сигнала"},
+};
+
+const ResetKind resetTable[] = {
+    {"full", "Полный", Protocol::ResetFull},
+    {"journal", "Журнал", Protocol::ResetJournal},
+    {"z-reports", "Z-отчеты", Protocol::ResetZReports},
+    {"settings", "Настройки", Protocol::ResetSettings},
+    {"first-command", "Первая команда буфера", Protocol::ResetFirstCommand},
+    {"all-commands", "Весь буфер команд", Protocol::ResetAllCommands},
+};
+
 } // namespace
 
 const QList<ReadGroup> &readAllOrder()
@@ -203,17 +227,51 @@ bool runUnitTest(DeviceLink &link, UnitTest test, QString &text, int &value)
 
 QString unitTestFailureMessage(UnitTest test)
 {
-    switch (test) {
-    case UnitTest::UnitStatus:
-        return QStringLiteral("Ошибка чтения статуса БМКС");
-    case UnitTest::ModemStatus:
-        return QStringLiteral("Ошибка чтения статуса модема");
-    case UnitTest::ServerResponse:
-        return QStringLiteral("Ошибка тестирования связи с сервером");
-    case UnitTest::SignalLevel:
-        return QStringLiteral("Ошибка тестирования уровня сигнала");
+    for (const auto &entry : testTable) {
+        if (entry.test == test)
+            return QString::fromUtf8(entry.failure);
     }
     return QString();
+}
+
+QStringList unitTestNames()
+{
+    QStringList names;
+    for (const auto &entry : testTable)
+        names << QLatin1String(entry.name);
+    return names;
+}
+
+std::optional<UnitTest> findUnitTest(const QString &name)
+{
+    for (const auto &entry : testTable) {
+        if (name == QLatin1String(entry.name))
+            return entry.test;
+    }
+    return std::nullopt;
+}
+
+const QList<ResetKind> &resetKinds()
+{
+    static const QList<ResetKind> list(std::begin(resetTable), std::end(resetTable));
+    return list;
+}
+
+QStringList resetKindNames()
+{
+    QStringList names;
+    for (const ResetKind &kind : resetTable)
+        names << QLatin1String(kind.name);
+    return names;
+}
+
+const ResetKind *findResetKind(const QString &name)
+{
+    for (const ResetKind &kind : resetTable) {
+        if (name == QLatin1String(kind.name))
+            return &kind;
+    }
+    return nullptr;
 }
 
 QString resetDoneMessage()

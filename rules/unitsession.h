@@ -6,8 +6,10 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class DeviceLink;
 
@@ -47,12 +49,31 @@ QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecor
 // The unit's four tests. Each gives a text as the window shows it in its "Сообщение" box.
 enum class UnitTest { UnitStatus, ModemStatus, ServerResponse, SignalLevel };
 
+// The tests by their names on the command line, in its order: unit, modem, server, signal.
+QStringList unitTestNames();
+// The test of that name, if there is one.
+std::optional<UnitTest> findUnitTest(const QString &name);
+
 // Runs the test; on success `text` is the result ("Время ответа: 120мс", "Уровень сигнала:
 // ошибка", or the status text, a line per part) and `value` the measured number (-1 when the
 // unit could not measure; -1 too for the status texts).
 bool runUnitTest(DeviceLink &link, UnitTest test, QString &text, int &value);
 // The window's message when the exchange itself fails.
 QString unitTestFailureMessage(UnitTest test);
+
+// A data area a reset erases: its name on the command line, its entry in the window's list and
+// the kind the unit is sent.
+struct ResetKind {
+    const char *name;
+    const char *title;
+    quint8 code;
+};
+
+// The reset kinds in the window's order, and their names on the command line.
+const QList<ResetKind> &resetKinds();
+QStringList resetKindNames();
+// The reset kind of that name on the command line; null when there is none.
+const ResetKind *findResetKind(const QString &name);
 
 // What the window says after a reset of a data area, and when the reset fails.
 QString resetDoneMessage();

@@ -2,6 +2,7 @@
 // made from the command table, and the man page and bash completion checked against the table.
 
 #include "commandline.h"
+#include "unitsession.h"
 #include "testaddress.h"
 #include "testmain.h"
 
@@ -82,6 +83,8 @@ private slots:
     void commandHelp();
     void packagingNamesTheTable_data();
     void packagingNamesTheTable();
+    void serviceNames_data();
+    void serviceNames();
 };
 
 void TestCommandLine::parses_data()
@@ -259,6 +262,47 @@ void TestCommandLine::packagingNamesTheTable()
             QVERIFY2(block.contains(roff(shownName)), qPrintable(shownName + QStringLiteral(" not in the synopsis")));
         }
     }
+}
+
+void TestCommandLine::serviceNames_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("code");         // the reset kind the unit is sent
+    QTest::addColumn<QString>("text");     // a test's message when it fails, a reset's entry in the window
+
+    QTest::newRow("test unit") << "test" << "unit" << -1 << "Ошибка чтения статуса БМКС";
+    QTest::newRow("test modem") << "test" << "modem" << -1 << "Ошибка чтения статуса модема";
+    QTest::newRow("test server") << "test" << "server" << -1 << "Ошибка тестирования связи с сервером";
+    QTest::newRow("test signal") << "test" << "signal" << -1 << "Ошибка тестирования уровня сигнала";
+    QTest::newRow("reset full") << "reset" << "full" << 0 << "Полный";
+    QTest::newRow("reset journal") << "reset" << "journal" << 1 << "Журнал";
+    QTest::newRow("reset z-reports") << "reset" << "z-reports" << 2 << "Z-отчеты";
+    QTest::newRow("reset settings") << "reset" << "settings" << 3 << "Настройки";
+    QTest::newRow("reset first-command") << "reset" << "first-command" << 4 << "Первая команда буфера";
+    QTest::newRow("reset all-commands") << "reset" << "all-commands" << 5 << "Весь буфер команд";
+}
+
+void TestCommandLine::serviceNames()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, name);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+
+    if (command == QLatin1String("test")) {
+        const std::optional<UnitTest> test = findUnitTest(name);
+        QVERIFY(test);
+        QCOMPARE(unitTestFailureMessage(*test), text);
+    } else {
+        const ResetKind *kind = findResetKind(name);
+        QVERIFY(kind);
+        QCOMPARE(int(kind->code), code);
+        QCOMPARE(QString::fromUtf8(kind->title), text);
+    }
+    // The synopsis names every name the rules know, in their order.
+    const QStringList names = command == QLatin1String("test") ? unitTestNames() : resetKindNames();
+    QCOMPARE(QString::fromLatin1(findCommand(command)->argumentName), names.join(QLatin1Char('|')));
 }
 
 TALLY_TEST_MAIN(TestCommandLine)

@@ -29,12 +29,8 @@ MainWindow::MainWindow(QWidget *parent)
     form->PriorityComboBox->addItem(QStringLiteral("GPRS, Ethernet"));
     form->PriorityComboBox->addItem(QStringLiteral("Ethernet, GPRS"));
 
-    form->resetComboBox->addItem(QStringLiteral("Полный"));
-    form->resetComboBox->addItem(QStringLiteral("Журнал"));
-    form->resetComboBox->addItem(QStringLiteral("Z-отчеты"));
-    form->resetComboBox->addItem(QStringLiteral("Настройки"));
-    form->resetComboBox->addItem(QStringLiteral("Первая команда буфера"));
-    form->resetComboBox->addItem(QStringLiteral("Весь буфер команд"));
+    for (const ResetKind &kind : resetKinds())
+        form->resetComboBox->addItem(QString::fromUtf8(kind.title));
 
     fillPortList();
     loadDefault();
@@ -222,8 +218,8 @@ QString MainWindow::readAllGroups()
 
 void MainWindow::reset()
 {
-    const int kind = form->resetComboBox->currentIndex();
-    if (kind < 0) {
+    const int index = form->resetComboBox->currentIndex();
+    if (index < 0) {
         showError(QStringLiteral("Не корректный параметр для сброса"));
         return;
     }
@@ -233,10 +229,11 @@ void MainWindow::reset()
     if (answer != QMessageBox::Yes)
         return;
 
+    const quint8 kind = resetKinds().at(index).code;
     runService(
         [this, kind](QString &result) {
             result = resetDoneMessage();
-            return link.resetData(quint8(kind));
+            return link.resetData(kind);
         },
         resetFailureMessage());
 }

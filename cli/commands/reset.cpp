@@ -6,10 +6,11 @@
 
 int resetCommand(UnitContext &context)
 {
-    const int kind = resetKindNames().indexOf(context.invocation.argument);
+    // The command line has taken only a known name.
+    const ResetKind &kind = *findResetKind(context.invocation.argument);
     Outcome outcome;
     if (context.openChannel(outcome)) {
-        if (context.link.resetData(quint8(kind)))
+        if (context.link.resetData(kind.code))
             Console::out(resetDoneMessage() + QLatin1Char('\n'));
         else
             context.failUnit(outcome, resetFailureMessage());

@@ -9,7 +9,8 @@
 int testCommand(UnitContext &context)
 {
     const Invocation &invocation = context.invocation;
-    const UnitTest kind = UnitTest(testNames().indexOf(invocation.argument));
+    // The command line has taken only a known name.
+    const UnitTest kind = *findUnitTest(invocation.argument);
     Outcome outcome;
     QString text;
     int value = -1;
