@@ -1,6 +1,7 @@
 #include "unitcontext.h"
 
 #include "console.h"
+#include "unitsession.h"
 
 #include <QDateTime>
 #include <QSerialPortInfo>
@@ -34,11 +35,11 @@ bool UnitContext::openChannel(Outcome &outcome)
         }
         if (link.openSerialAt(location))
             return true;
-        outcome.message = QStringLiteral("Не могу открыть порт ") + invocation.serial;
+        outcome.message = portOpenFailureMessage(invocation.serial);
     } else {
         if (link.openTcp(invocation.host, invocation.port))
             return true;
-        outcome.message = QStringLiteral("Не могу установить соединение ") + invocation.hostText;
+        outcome.message = connectFailureMessage(invocation.hostText);
     }
     outcome.exitCode = ExitChannel;
     outcome.cause = link.openError();

@@ -199,6 +199,16 @@ QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecor
     return QString();
 }
 
+QString portOpenFailureMessage(const QString &port)
+{
+    return QStringLiteral("Не могу открыть порт ") + port;
+}
+
+QString connectFailureMessage(const QString &host)
+{
+    return QStringLiteral("Не могу установить соединение ") + host;
+}
+
 bool runUnitTest(DeviceLink &link, UnitTest test, QString &text, int &value)
 {
     text.clear();

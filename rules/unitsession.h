@@ -46,6 +46,11 @@ QString sendGroups(DeviceLink &link, const QList<WriteGroup> &groups, WriteRecor
                    const std::function<void(WriteGroup)> &confirmed = nullptr,
                    const GroupPreparation &prepare = nullptr);
 
+// What both front ends say when the channel cannot be opened: the serial port by the name the
+// engineer chose, the unit's address as typed.
+QString portOpenFailureMessage(const QString &port);
+QString connectFailureMessage(const QString &host);
+
 // The unit's four tests. Each gives a text as the window shows it in its "Сообщение" box.
 enum class UnitTest { UnitStatus, ModemStatus, ServerResponse, SignalLevel };
 

@@ -108,13 +108,13 @@ bool MainWindow::openSelectedChannel()
         const QSerialPortInfo &port = portList.at(index);
         if (link.openSerial(port))
             return true;
-        showError(QStringLiteral("Не могу открыть порт ") + port.portName());
+        showError(portOpenFailureMessage(port.portName()));
         return false;
     }
     const QString host = form->deviceAddressEdit->text();
     if (link.openTcp(host))
         return true;
-    showError(QStringLiteral("Не могу установить соединение ") + host);
+    showError(connectFailureMessage(host));
     return false;
 }
 
