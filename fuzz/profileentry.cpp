@@ -104,7 +104,7 @@ QString profile(const QByteArray &input)
         values.setValue(Profile::keys().at(i),
                         latin1 ? QString::fromLatin1(lines.at(i)) : QString::fromUtf8(lines.at(i)));
 
-    const QString macFault = checkNextMac(values.value(QStringLiteral("EthMAC")));
+    const QString macFault = checkNextMac(values.value(QLatin1String(ProfileKey::EthMAC)));
     if (!macFault.isEmpty())
         return macFault;
 
