@@ -585,7 +585,8 @@ void TestForm::eachButtonRunsItsSlotOnce_data()
         QTest::newRow(write) << write << QString() << QRect();
 
     // A 1366x768 laptop under its taskbar, a screen narrower than the form too, and a large one
-    // that holds the whole form: the buttons at the form's foot, reached and clicked with the mouse.
+    // that holds the whole form: the buttons at the form's foot and «Записать всё» at its head,
+    // each scrolled into view where the screen is small and clicked with the mouse.
     const struct { const char *name; QRect room; } screens[] = {
         {"laptop", QRect(0, 0, 1366, 728)},
         {"narrow", QRect(100, 50, 480, 360)},
