@@ -2,6 +2,7 @@
 #include "messageboxcatcher.h"
 #include "profile.h"
 #include "testmain.h"
+#include "tst_writeform.h"
 #include "widgetlookup.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QMenuBar>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QSpacerItem>
@@ -53,6 +55,19 @@ private slots:
     void channelByName_data();
     void channelByName();
     void onlyNetworkWithoutPorts();
+};
+
+// The window as it opens on a screen whose available area is the room given.
+class WindowOnScreen : public MainWindow
+{
+public:
+    explicit WindowOnScreen(const QRect &room) : room(room) {}
+
+protected:
+    QRect screenRoom() const override { return room; }
+
+private:
+    QRect room;
 };
 
 static void storePortNumber(const QVariant &value)
@@ -555,36 +570,104 @@ void TestForm::eachButtonRunsItsSlotOnce_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");       // empty: the write side's own first complaint
+    QTest::addColumn<QRect>("room");            // the screen's available area; none: not shown
 
     const QString noChannel = QStringLiteral("Не выбран канал связи");
-    QTest::newRow("pushButtonRead") << "pushButtonRead" << noChannel;
-    QTest::newRow("ButtonTestModem") << "ButtonTestModem" << noChannel;
-    QTest::newRow("ButtonTestBMKS") << "ButtonTestBMKS" << noChannel;
-    QTest::newRow("ButtonTestServer") << "ButtonTestServer" << noChannel;
-    QTest::newRow("ButtonTestSignalLevel") << "ButtonTestSignalLevel" << noChannel;
-    QTest::newRow("pushButton_reset") << "pushButton_reset" << QStringLiteral("Не корректный параметр для сброса");
+    QTest::newRow("pushButtonRead") << "pushButtonRead" << noChannel << QRect();
+    QTest::newRow("ButtonTestModem") << "ButtonTestModem" << noChannel << QRect();
+    QTest::newRow("ButtonTestBMKS") << "ButtonTestBMKS" << noChannel << QRect();
+    QTest::newRow("ButtonTestServer") << "ButtonTestServer" << noChannel << QRect();
+    QTest::newRow("ButtonTestSignalLevel") << "ButtonTestSignalLevel" << noChannel << QRect();
+    QTest::newRow("pushButton_reset") << "pushButton_reset" << QStringLiteral("Не корректный параметр для сброса")
+                                      << QRect();
     for (const char *write : {"pushButtonWrite", "pushButton", "pushButton_2", "pushButton_3", "pushButton_4",
                               "pushButton_5", "pushButton_6", "pushButton_7", "pushButton_8"})
-        QTest::newRow(write) << write << QString();
+        QTest::newRow(write) << write << QString() << QRect();
+
+    // A 1366x768 laptop under its taskbar, a screen narrower than the form too, and a large one
+    // that holds the whole form: the buttons at the form's foot and «Записать всё» at its head,
+    // each scrolled into view where the screen is small and clicked with the mouse.
+    const struct { const char *name; QRect room; } screens[] = {
+        {"laptop", QRect(0, 0, 1366, 728)},
+        {"narrow", QRect(100, 50, 480, 360)},
+        {"large", QRect(0, 0, 1920, 1040)},
+    };
+    for (const auto &screen : screens) {
+        for (const char *button : {"ButtonTestModem", "ButtonTestBMKS", "ButtonTestServer", "ButtonTestSignalLevel"})
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(button, screen.name)))
+                << button << noChannel << screen.room;
+        for (const char *write : {"pushButton_4", "pushButtonWrite"})
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(write, screen.name)))
+                << write << QString() << screen.room;
+    }
 }
 
 void TestForm::eachButtonRunsItsSlotOnce()
 {
     QFETCH(QString, button);
     QFETCH(QString, message);
+    QFETCH(QRect, room);
 
-    MainWindow window;
+    // No channel selected and an empty form: every slot stops at its first check with one box.
+    // On a screen, the form is whole but for the ККМ ID at its foot, which «Записать всё» at its
+    // head then points to.
+    auto prepare = [&room](MainWindow &window) {
+        if (room.isNull()) {
+            for (QLineEdit *edit : window.findChildren<QLineEdit *>())
+                edit->clear();
+            child<QComboBox>(window, "PriorityComboBox")->setCurrentIndex(-1);
+        } else {
+            WriteForm::setFields(window, WriteForm::validForm());
+            child<QLineEdit>(window, "CashDeskIDEdit")->clear();
+        }
+        child<QComboBox>(window, "comboBoxPort")->setCurrentIndex(-1);
+        child<QComboBox>(window, "resetComboBox")->setCurrentIndex(-1);
+    };
+    WindowOnScreen window(room);
     QPushButton *pushed = window.findChild<QPushButton *>(button);
     QVERIFY(pushed);
-    // No channel selected and an empty form: every slot stops at its first check with one box.
-    child<QComboBox>(window, "comboBoxPort")->setCurrentIndex(-1);
-    for (QLineEdit *edit : window.findChildren<QLineEdit *>())
-        edit->clear();
-    child<QComboBox>(window, "PriorityComboBox")->setCurrentIndex(-1);
-    child<QComboBox>(window, "resetComboBox")->setCurrentIndex(-1);
+    prepare(window);
 
     MessageBoxCatcher catcher;
-    pushed->click();
+    if (room.isNull()) {
+        pushed->click();
+    } else {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY2(room.contains(window.frameGeometry()), qPrintable(QStringLiteral("%1x%2 at %3,%4")
+            .arg(window.width()).arg(window.height()).arg(window.x()).arg(window.y())));
+        // What the window is today: shown where no screen is known, which leaves it as it was.
+        WindowOnScreen today{QRect()};
+        prepare(today);
+        today.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&today));
+        auto *scroller = window.findChild<QScrollArea *>();
+        if (room.width() >= today.width() && room.height() >= today.height()) {
+            QVERIFY(!scroller);
+            QCOMPARE(window.size(), today.size());
+            QVERIFY(window.centralWidget() == child<QWidget>(window, "centralWidget"));
+            for (QWidget *shown : {static_cast<QWidget *>(&window), static_cast<QWidget *>(&today)}) {
+                if (shown->focusWidget())
+                    shown->focusWidget()->clearFocus();
+            }
+            QCOMPARE(window.grab().toImage(), today.grab().toImage());
+        } else {
+            QVERIFY(scroller);
+            scroller->ensureWidgetVisible(pushed, 0, 0);
+        }
+        const QPoint centre = pushed->mapTo(&window, pushed->rect().center());
+        QVERIFY(window.rect().contains(centre));
+        QVERIFY(window.childAt(centre) == pushed);
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, centre);
+        // The field «Записать всё» points the engineer to is brought into view.
+        if (button == QLatin1String("pushButtonWrite")) {
+            QWidget *field = child<QWidget>(window, "CashDeskIDEdit");
+            QVERIFY(window.focusWidget() == field);
+            const QPoint middle = field->mapTo(&window, field->rect().center());
+            QVERIFY(window.rect().contains(middle));
+            QVERIFY(window.childAt(middle) == field);
+        }
+    }
     QCOMPARE(catcher.boxes().size(), 1);
     QCOMPARE(catcher.boxes().first().icon, QMessageBox::Critical);
     QCOMPARE(catcher.boxes().first().title, QStringLiteral("Ошибка"));

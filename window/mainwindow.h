@@ -8,12 +8,15 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QRect>
 #include <QSerialPortInfo>
 
 #include <functional>
 
 class MainWindowForm;
+class QScrollArea;
 class QSettings;
+class QShowEvent;
 class QWidget;
 
 // The configurator's one window. Every button has one slot; a slot that talks to the unit checks
@@ -47,6 +50,11 @@ public slots:
     void loadDefault();
     void saveDefault();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    // The part of the screen the window may take: the available area of the screen it opens on.
+    virtual QRect screenRoom() const;
+
 private:
     void fillPortList();
     bool openSelectedChannel();
@@ -69,12 +77,19 @@ private:
     void showValues(const Profile &values, const QStringList &keys);
     QWidget *fieldFor(const QString &key) const;
 
+    // A screen too small for the whole form (a laptop, large text) gets it in a scroll area,
+    // decided once, when the window first opens; a screen that holds it leaves it untouched.
+    void fitToScreen(const QRect &room);
+    void bringIntoView(QWidget *field);
+
     // A group button and "Записать всё" run the same sequence (mainwindow_write.cpp); they differ
     // only in which groups they hand it.
     void writeGroups(const QList<WriteGroup> &groups);
     void incrementMac();
 
     MainWindowForm *form;
+    QScrollArea *formScroller = nullptr;
+    bool fittedToScreen = false;
     QList<QSerialPortInfo> portList;
     QSettings *settings;
     DeviceLink link;

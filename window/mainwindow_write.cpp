@@ -31,7 +31,9 @@ void MainWindow::writeGroups(const QList<WriteGroup> &groups)
     Rejection rejection;
     if (!encodeGroups(formProfile(), groups, records, rejection)) {
         showError(rejection.message);
-        fieldFor(rejection.key)->setFocus(Qt::OtherFocusReason);
+        QWidget *field = fieldFor(rejection.key);
+        field->setFocus(Qt::OtherFocusReason);
+        bringIntoView(field);
         endExchange();
         return;
     }
