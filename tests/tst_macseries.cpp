@@ -3,6 +3,7 @@
 // What only several processes show (two stations, a killed one) is tst_tallyctl's.
 
 #include "filelock.h"
+#include "forgedlock.h"
 #include "journal.h"
 #include "macseries.h"
 #include "settingsfile.h"
@@ -42,27 +43,6 @@ QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A lock file as QLockFile writes one (pid, program, host, then the machine's and its boot's
-// ids, a line each), of `pid`, of tallyctl unless `ownName`, and, when `host` is given, of
-// another computer.
-QByteArray lockFileOf(qint64 pid, const QByteArray &host, bool ownName = false)
-{
-    QLockFile genuine(QStringLiteral("genuine.lock"));
-    if (!genuine.tryLock(0))
-        return QByteArray();
-    QList<QByteArray> lines = fileBytes(QStringLiteral("genuine.lock")).split('\n');
-    genuine.unlock();
-    lines[0] = QByteArray::number(pid);
-    if (!ownName)
-        lines[1] = "tallyctl";
-    if (!host.isEmpty()) {
-        lines[2] = host;
-        for (int i = 3; i < lines.size(); ++i)
-            lines[i].fill('0');
-    }
-    return lines.join('\n');
 }
 
 // The lock `lockPath` as a holder of the kind named left it or holds it: "object" (a FileLock of

@@ -2,6 +2,7 @@
 // same frames as the window for the same file), its exit codes, the trace, the journal and the
 // profile it moves on to the next MAC.
 
+#include "forgedlock.h"
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
 #include "settingsfile.h"
@@ -168,25 +169,6 @@ QStringList unconfirmedMacs(const QList<QJsonObject> &lines)
             macs.removeAll(line.value(QStringLiteral("mac")).toString());
     }
     return macs;
-}
-
-// A lock file as QLockFile writes one (pid, program, host, then the machine's and its boot's
-// ids, a line each), of this pid and, when `host` is given, of another computer.
-QByteArray lockFileOf(qint64 pid, const QByteArray &host)
-{
-    QLockFile genuine(QStringLiteral("genuine.lock"));
-    if (!genuine.tryLock(0))
-        return QByteArray();
-    QList<QByteArray> lines = fileBytes(QStringLiteral("genuine.lock")).split('\n');
-    genuine.unlock();
-    lines[0] = QByteArray::number(pid);
-    lines[1] = "tallyctl";
-    if (!host.isEmpty()) {
-        lines[2] = host;
-        for (int i = 3; i < lines.size(); ++i)
-            lines[i].fill('0');
-    }
-    return lines.join('\n');
 }
 
 // The pid of a process that has ended.
