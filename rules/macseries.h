@@ -34,7 +34,7 @@ public:
     struct Handout {
         Result result = Result::Refused;
         Rejection rejection;        // why, unless taken
-        QString mac;                // the address taken
+        QString mac;                // the address handed out, or the one it would have been
         MacRecord record = {};      // its frame's record
         bool last = false;          // it was LastMAC: the range is used up
     };
