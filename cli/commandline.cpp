@@ -327,9 +327,9 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
         bool ok = false;
         const QString text = parser.value(QStringLiteral("lock-timeout"));
         invocation.lockTimeoutSeconds = text.toInt(&ok, 10);
-        if (!ok || invocation.lockTimeoutSeconds < 0 || invocation.lockTimeoutSeconds > ProfileLock::MaxTimeoutSeconds)
+        if (!ok || invocation.lockTimeoutSeconds < 0 || invocation.lockTimeoutSeconds > FileLock::MaxTimeoutSeconds)
             return fail(error, QStringLiteral("--lock-timeout expects whole seconds from 0 to %1, got \"%2\"")
-                                   .arg(ProfileLock::MaxTimeoutSeconds).arg(text));
+                                   .arg(FileLock::MaxTimeoutSeconds).arg(text));
     }
     if (parser.isSet(QStringLiteral("journal")) && invocation.journal.isEmpty())
         return fail(error, QStringLiteral("--journal needs a file name"));

@@ -1,7 +1,7 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
-#include "profilelock.h"
+#include "filelock.h"
 #include "valuerules.h"
 
 #include <QList>
@@ -41,7 +41,7 @@ struct Invocation {
     bool verify = false;
     bool series = false;
     enum class MacIncrement { AsProfile, On, Off } macIncrement = MacIncrement::AsProfile;
-    int lockTimeoutSeconds = ProfileLock::DefaultTimeoutSeconds;   // write --lock-timeout
+    int lockTimeoutSeconds = FileLock::DefaultTimeoutSeconds;   // write --lock-timeout
     bool yes = false;
 
     bool hasChannel() const { return !host.isEmpty() || !serial.isEmpty(); }

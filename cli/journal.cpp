@@ -1,6 +1,6 @@
 #include "journal.h"
 
-#include "profilelock.h"
+#include "filelock.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -39,7 +39,7 @@ bool Journal::check(QString &error) const
         return false;
     }
     // A lock another station holds now says its folder takes one.
-    ProfileLock lock(path);
+    FileLock lock(path);
     if (lock.acquire(0, nullptr) || lock.isHeldElsewhere())
         return true;
     error = QStringLiteral("cannot write the journal %1: %2").arg(path, lock.failure());
@@ -48,7 +48,7 @@ bool Journal::check(QString &error) const
 
 bool Journal::append(const QJsonObject &entry, QString &error) const
 {
-    ProfileLock lock(path);
+    FileLock lock(path);
     if (!lock.acquire(lockWaitMs, waiting)) {
         error = QStringLiteral("cannot lock the journal %1: %2").arg(path, lock.failure());
         return false;

@@ -1,10 +1,10 @@
 #ifndef JOURNAL_H
 #define JOURNAL_H
 
+#include "filelock.h"
+
 #include <QJsonObject>
 #include <QString>
-
-#include <functional>
 
 // The provisioning record: one JSON object per line and unit, appended. Several tallyctl
 // processes (units on several ports at once) may share one file: each line goes in whole under
@@ -14,8 +14,7 @@ class Journal
 public:
     // The journal's lock is waited for up to `lockWaitMs`, `waiting` told after a while as for
     // the profile's lock.
-    explicit Journal(const QString &path = QString(), int lockWaitMs = 0,
-                     const std::function<void(const QString &notice)> &waiting = nullptr)
+    explicit Journal(const QString &path = QString(), int lockWaitMs = 0, const FileLock::Notice &waiting = nullptr)
         : path(path), lockWaitMs(lockWaitMs), waiting(waiting)
     {
     }
@@ -27,14 +26,14 @@ public:
     bool check(QString &error) const;
     // Appends under the journal's lock.
     bool append(const QJsonObject &entry, QString &error) const;
-    // Appends for a caller that holds the journal's lock (a ProfileLock of filePath()).
+    // Appends for a caller that holds the journal's lock (a FileLock of filePath()).
     // `durable`: on the disk itself before it returns, not only handed to the system.
     bool appendHeld(const QJsonObject &entry, bool durable, QString &error) const;
 
 private:
     QString path;
     int lockWaitMs = 0;
-    std::function<void(const QString &notice)> waiting;
+    FileLock::Notice waiting;
 };
 
 #endif // JOURNAL_H

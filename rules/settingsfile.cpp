@@ -1,10 +1,11 @@
 #include "settingsfile.h"
 
+#include "filelock.h"
+
 #include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
@@ -25,8 +26,8 @@ namespace {
 // could not be read or saved; a missing file stays missing.
 bool rewriteLocked(const QString &path, QByteArray (*convert)(const QByteArray &))
 {
-    QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.lock())
+    FileLock lock(path, QString(), FileLock::SettingsStaleMs);
+    if (!lock.acquire(FileLock::Forever))
         return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -13,3 +13,6 @@ tally_add_test(tst_commandline SOURCES tst_commandline.cpp LIBS tallyctlcore TIM
 target_compile_definitions(tst_commandline PRIVATE
     TALLYCTL_COMPLETION_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/completion/tallyctl"
     TALLYCTL_MAN_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/man/tallyctl.1")
+
+# The MAC series in-process: the file lock, the journal and the handout of a profile's next MAC.
+tally_add_test(tst_macseries SOURCES tst_macseries.cpp LIBS tallyctlcore TIMEOUT 30)

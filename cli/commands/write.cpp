@@ -1,8 +1,8 @@
 #include "commands.h"
 
 #include "console.h"
+#include "macseries.h"
 #include "profilecheck.h"
-#include "profilelock.h"
 #include "settingsfile.h"
 #include "unitcontext.h"
 #include "unitsession.h"
@@ -12,26 +12,12 @@
 #include <QJsonObject>
 #include <QSettings>
 
-#include <optional>
-
 namespace {
 
 const QString macKey = QLatin1String(ProfileKey::EthMAC);
 const QString lastMacKey = QLatin1String(ProfileKey::LastMAC);
 const QString incrementMacKey = QLatin1String(ProfileKey::IncrementMac);
 const QString cashDeskIdKey = QLatin1String(ProfileKey::CashDeskID);
-
-// Where the profile's EthMAC (`mac`) stands in the range of a series by its LastMAC.
-MacPlace macPlaceIn(const QSettings &settings, const QString &mac, bool movesOn, Rejection &rejection)
-{
-    return macPlace(mac, movesOn, settings.contains(lastMacKey), settings.value(lastMacKey).toString(),
-                    rejection);
-}
-
-QString unreadableProfile(const QString &path)
-{
-    return QStringLiteral("cannot read the profile %1").arg(path);
-}
 
 // Why a unit's MAC did not go out, and what the unit got before it.
 QString notSentMessage(const QString &why, const QStringList &sentGroups)
@@ -53,29 +39,15 @@ public:
 private:
     // `unit` counts the units of a series from 1; 0 for a write of one unit.
     Outcome writeUnit(int unit);
-    // Released in the reverse order, the profile's first.
-    struct HeldLocks {
-        std::optional<ProfileLock> journal;
-        std::optional<ProfileLock> profile;
-    };
-    // The journal's lock (with --journal), then the profile's: the one order in which a station
-    // takes them, so that none waits for a lock while it holds the profile's. Each is waited for
-    // as --lock-timeout allows; on failure `outcome` says why. Held while `locks` lasts.
-    bool takeLocks(HeldLocks &locks, Outcome &outcome);
-    bool takeLock(ProfileLock &lock, Outcome &outcome);
-    // Takes the MAC for the unit from the profile as it is now, right before its frame goes
-    // out: under the journal's lock and then the profile's, the file's EthMAC is checked again,
-    // put on record in the journal and the next address stored. False, with the unit failed,
-    // when it cannot be.
-    bool reserveMac(int unit, WriteRecords &records, Outcome &outcome);
+    // The journal's record of an address the series hands to the unit.
+    MacSeries::Record reservationLine(const MacSeries &series, int unit) const;
+    // Takes the MAC for the unit from the profile's series as the file is now, right before its
+    // frame goes out. False, with the unit failed, when it cannot be.
+    bool reserveMac(MacSeries &series, WriteRecords &records, Outcome &outcome);
     void verifyUnit(const Profile &sent, Outcome &outcome);
 
     UnitContext &context;
     const Invocation &invocation;
-    // The profile as the system finds it whatever name reached it (links resolved), read, locked
-    // and saved by that path; and the profile's name as the engineer knows it.
-    QString profilePath;
-    QString profileShown;
 };
 
 int WriteRun::run()
@@ -129,20 +101,17 @@ Outcome WriteRun::writeUnit(int unit)
     };
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable())
-        return rejected({QString(), unreadableProfile(path)});
-    // Every name of the file (a symbolic link, a folder reached through one) leads to one lock
-    // and one file read and saved; saving by the resolved path leaves a link a link.
-    profilePath = info.canonicalFilePath();
-    profileShown = info.isSymLink() ? QDir::toNativeSeparators(profilePath) : path;
-    if (profilePath.isEmpty())
-        return rejected({QString(), unreadableProfile(path)});
-    const SettingsFile file(profilePath);
+        return rejected({QString(), unreadableProfileText(path)});
+    MacSeries series(path, invocation.lockTimeoutSeconds * 1000, UnitContext::lockNotice);
+    if (series.path().isEmpty())
+        return rejected({QString(), unreadableProfileText(path)});
+    const SettingsFile file(series.path());
     const QSettings &settings = file.settings();
     Rejection rejection;
     if (file.isReadable() && !checkProfileEncoding(file, rejection))
         return rejected(rejection);
     if (!file.isReadable() || settings.status() != QSettings::NoError)
-        return rejected({QString(), unreadableProfile(path)});
+        return rejected({QString(), unreadableProfileText(path)});
 
     // The file must say what goes to the unit: keys the groups need, spelt right, read by the
     // INI format as written, not longer than the window's fields (the window would cut them).
@@ -165,31 +134,23 @@ Outcome WriteRun::writeUnit(int unit)
     WriteRecords records;
     if (!encodeGroups(profile, invocation.groups, records, rejection))
         return rejected(rejection);
-    if (writesMac && macPlaceIn(settings, profile.value(macKey), incrementMac, rejection) == MacPlace::Outside)
+    if (writesMac && MacSeries::place(settings, profile.value(macKey), incrementMac, rejection) == MacPlace::Outside)
         return rejected(rejection);
     Profile sent = sentValues(records, invocation.groups);
     if (incrementMac) {
-        // Hard links are names the system does not lead back to one: stations on two of them
-        // would lock two lock files, and the first save would leave each name a file of its own.
-        const int names = ProfileLock::nameCount(profilePath);
-        if (names > 1)
-            return rejected({QString(), QStringLiteral("the profile %1 has %2 names (hard links): stations "
-                                                       "using different ones would not share its lock, and "
-                                                       "storing the next MAC would split them; keep one name "
-                                                       "(a symbolic link is fine)").arg(path).arg(names)});
-        // The next MAC must go into the file, or no MAC goes out.
-        const QString unwritable = !info.permissions().testFlag(QFileDevice::WriteOwner)
-            ? QStringLiteral("the profile is read-only")
-            : !info.isWritable() ? QStringLiteral("no permission to write the profile") : QString();
-        if (!unwritable.isEmpty())
-            return rejected({QString(), QStringLiteral("cannot store the next MAC in %1: %2").arg(path, unwritable)});
+        if (!series.checkStorable(rejection))
+            return rejected(rejection);
+        if (context.journal.isEnabled())
+            series.setRecord(context.journal.filePath(), reservationLine(series, unit));
         // Locks held by another station for longer than a handout are waited out before this unit
         // hears anything, so that a line which has stopped costs it no half-written settings; and
         // lock files that cannot be created stop it here too. The address itself is still taken
         // under the locks right before its frame.
-        HeldLocks locks;
-        if (!takeLocks(locks, outcome))
+        if (!series.awaitLocks(rejection)) {
+            outcome.exitCode = ExitProfile;
+            outcome.message = notSentMessage(rejectionLine(rejection), outcome.groups);
             return outcome;
+        }
     }
     if (!context.openChannel(outcome))
         return outcome;
@@ -207,7 +168,7 @@ Outcome WriteRun::writeUnit(int unit)
         [&](WriteGroup group, WriteRecords &toSend) {
             if (group != WriteGroup::Mac)
                 return QString();
-            if (incrementMac && !reserveMac(unit, toSend, outcome)) {
+            if (incrementMac && !reserveMac(series, toSend, outcome)) {
                 refused = true;
                 return outcome.message;
             }
@@ -228,77 +189,43 @@ Outcome WriteRun::writeUnit(int unit)
     return outcome;
 }
 
-bool WriteRun::takeLocks(HeldLocks &locks, Outcome &outcome)
+MacSeries::Record WriteRun::reservationLine(const MacSeries &series, int unit) const
 {
-    if (context.journal.isEnabled()) {
-        locks.journal.emplace(context.journal.filePath());
-        if (!takeLock(*locks.journal, outcome))
-            return false;
-    }
-    locks.profile.emplace(profilePath, profileShown);
-    return takeLock(*locks.profile, outcome);
-}
-
-bool WriteRun::takeLock(ProfileLock &lock, Outcome &outcome)
-{
-    if (lock.acquire(invocation.lockTimeoutSeconds * 1000, UnitContext::lockNotice))
-        return true;
-    outcome.exitCode = ExitProfile;
-    outcome.message = notSentMessage(QStringLiteral("tallyctl: ") + lock.failure(), outcome.groups);
-    return false;
-}
-
-bool WriteRun::reserveMac(int unit, WriteRecords &records, Outcome &outcome)
-{
-    const QString &path = invocation.argument;
-    const auto refuse = [&outcome](int exitCode, const QString &why) {
-        outcome.exitCode = exitCode;
-        outcome.message = notSentMessage(why, outcome.groups);
-        return false;
-    };
-
-    HeldLocks locks;
-    if (!takeLocks(locks, outcome))
-        return false;
-
-    // The same checks as before the channel opened, on the file as it is now.
-    const SettingsFile file(profilePath);
-    if (!file.isReadable() || file.settings().status() != QSettings::NoError)
-        return refuse(ExitProfile, QStringLiteral("tallyctl: ") + unreadableProfile(path));
-    Rejection rejection;
-    WriteRecords taken;
-    if (!checkProfileFile(file, {macKey}, {lastMacKey}, rejection)
-        || !encodeGroups(Profile::load(file.settings()), {WriteGroup::Mac}, taken, rejection))
-        return refuse(ExitProfile, rejectionLine(rejection));
-    const QString mac = sentValues(taken, {WriteGroup::Mac}).value(macKey);
-    const MacPlace place = macPlaceIn(file.settings(), mac, true, rejection);
-    QString next;
-    if (place == MacPlace::Outside || !nextMac(mac, next))
-        return refuse(ExitProfile, rejectionLine(rejection));
-
-    // On record before the file moves on: an address gone from the profile is always in the
-    // journal, even when this process dies the next moment. Without its line it stays there.
-    if (context.journal.isEnabled()) {
+    // Durable: the profile moves past the address right after it.
+    return [this, &series, unit](const QString &mac, QString &error) {
         QJsonObject line;
         line.insert(QStringLiteral("event"), QStringLiteral("reserved"));
         line.insert(QStringLiteral("time"), UnitContext::journalTime());
         line.insert(QStringLiteral("channel"), invocation.channelName());
-        line.insert(QStringLiteral("profile"), QDir::toNativeSeparators(profilePath));
+        line.insert(QStringLiteral("profile"), QDir::toNativeSeparators(series.path()));
         line.insert(QStringLiteral("unit"), unit > 0 ? QJsonValue(unit) : QJsonValue());
         line.insert(QStringLiteral("mac"), mac);
-        QString error;
-        if (!context.journal.appendHeld(line, true, error)) {
-            outcome.journalFailed = true;
-            return refuse(ExitUsage, QStringLiteral("tallyctl: ") + error);
-        }
-    }
-    if (!saveIniBytes(profilePath, withIniValue(file.bytes(), macKey, iniValueText(next)))) {
+        return context.journal.appendHeld(line, true, error);
+    };
+}
+
+bool WriteRun::reserveMac(MacSeries &series, WriteRecords &records, Outcome &outcome)
+{
+    const MacSeries::Handout handout = series.take();
+    switch (handout.result) {
+    case MacSeries::Result::Taken:
+        records.mac = handout.record;
+        outcome.macSource = handout.last ? MacSource::LastOfRange : MacSource::Reserved;
+        return true;
+    case MacSeries::Result::Refused:
+        outcome.exitCode = ExitProfile;
+        break;
+    case MacSeries::Result::NotRecorded:
+        outcome.journalFailed = true;
+        outcome.exitCode = ExitUsage;
+        break;
+    case MacSeries::Result::NotStored:
         outcome.macState = MacState::NotStored;
-        return refuse(ExitProfile, QStringLiteral("tallyctl: cannot store the next MAC %1 in %2").arg(next, path));
+        outcome.exitCode = ExitProfile;
+        break;
     }
-    records.mac = taken.mac;
-    outcome.macSource = place == MacPlace::Last ? MacSource::LastOfRange : MacSource::Reserved;
-    return true;
+    outcome.message = notSentMessage(rejectionLine(handout.rejection), outcome.groups);
+    return false;
 }
 
 void WriteRun::verifyUnit(const Profile &sent, Outcome &outcome)

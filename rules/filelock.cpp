@@ -1,9 +1,9 @@
-#include "profilelock.h"
+#include "filelock.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QHostInfo>
+#include <QSysInfo>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
@@ -13,15 +13,32 @@
 #include <qt_windows.h>
 #endif
 
-ProfileLock::ProfileLock(const QString &filePath, const QString &shownPath)
+namespace {
+
+bool isThisHost(const QString &host)
+{
+    // Host names know no case; and on Windows a lock names the computer as Windows does (its
+    // NetBIOS name, in capitals), which the DNS host name need not match.
+    if (host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0)
+        return true;
+#ifdef Q_OS_WIN
+    return host.compare(QString::fromLocal8Bit(qgetenv("COMPUTERNAME")), Qt::CaseInsensitive) == 0;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+FileLock::FileLock(const QString &filePath, const QString &shownPath, int staleMs)
     : lockPath(filePath + QStringLiteral(".lock")),
       shownLockPath((shownPath.isEmpty() ? filePath : shownPath) + QStringLiteral(".lock")),
       lock(lockPath)
 {
-    lock.setStaleLockTime(StaleMs);
+    lock.setStaleLockTime(staleMs);
 }
 
-bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)> &waiting)
+bool FileLock::acquire(int waitMs, const Notice &waiting)
 {
     timeoutMs = waitMs;
     emptyFor.invalidate();
@@ -30,7 +47,7 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
     bool told = false;
     // Qt's own wait sleeps 100 ms and longer between tries; a hold is a few milliseconds.
     for (;;) {
-        if (tryLockNow(lock))
+        if (tryLockNow())
             return true;
         if (lock.error() != QLockFile::LockFailedError)
             return false;
@@ -42,10 +59,10 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
             emptyFor.invalidate();
         else if (!emptyFor.isValid())
             emptyFor.start();
-        else if (emptyFor.elapsed() >= EmptyMs && lock.removeStaleLockFile() && tryLockNow(lock))
+        else if (emptyFor.elapsed() >= EmptyMs && lock.removeStaleLockFile() && tryLockNow())
             return true;
         const qint64 waited = clock.elapsed();
-        if (waited >= timeoutMs)
+        if (timeoutMs != Forever && waited >= timeoutMs)
             return false;
         if (!told && waited >= NoticeMs && waiting) {
             told = true;
@@ -64,7 +81,7 @@ bool ProfileLock::acquire(int waitMs, const std::function<void(const QString &)>
     }
 }
 
-QString ProfileLock::failure() const
+QString FileLock::failure() const
 {
     switch (lock.error()) {
     case QLockFile::NoError:
@@ -91,22 +108,22 @@ QString ProfileLock::failure() const
     QString text = QStringLiteral("%1 is still held by %2 after %3 s").arg(shownLockPath, who).arg(timeoutMs / 1000);
     if (elsewhere)
         text += QStringLiteral(" (another computer's lock counts as left over after %1 minutes; if no "
-                               "station runs there, delete the file)").arg(StaleMs / 60000);
+                               "station runs there, delete the file)").arg(lock.staleLockTime() / 60000);
     return text;
 }
 
-QString ProfileLock::leftOverText(Found what) const
+QString FileLock::leftOverText(Found what) const
 {
     return QStringLiteral("%1 %2, as a program that stops while creating it leaves it; ")
         .arg(shownLockPath, what == Found::Empty ? QStringLiteral("is empty") : QStringLiteral("cannot be read"));
 }
 
-bool ProfileLock::isHeldElsewhere() const
+bool FileLock::isHeldElsewhere() const
 {
     return lock.error() == QLockFile::LockFailedError && found() != Found::Folder;
 }
 
-int ProfileLock::nameCount(const QString &path)
+int FileLock::nameCount(const QString &path)
 {
 #if defined(Q_OS_UNIX)
     struct stat status;
@@ -130,23 +147,14 @@ int ProfileLock::nameCount(const QString &path)
     return 1;
 }
 
-bool ProfileLock::isThisHost(const QString &host)
-{
-    // Host names know no case; and on Windows a lock names the computer as Windows does (its
-    // NetBIOS name, in capitals), which the DNS host name need not match.
-    if (host.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0)
-        return true;
-#ifdef Q_OS_WIN
-    return host.compare(QString::fromLocal8Bit(qgetenv("COMPUTERNAME")), Qt::CaseInsensitive) == 0;
-#else
-    return false;
-#endif
-}
-
-bool ProfileLock::tryLockNow(QLockFile &lock)
+bool FileLock::tryLockNow()
 {
     if (lock.tryLock(0))
         return true;
+    // A lock naming this process that none of its objects holds (the system's lock on a held
+    // lock file keeps that from being removed) was left by a process that died and whose id this
+    // one got since (Windows, and Wine above all, give ids again soon); QLockFile would take its
+    // holder for alive.
     qint64 pid = 0;
     QString host;
     QString program;
@@ -156,7 +164,7 @@ bool ProfileLock::tryLockNow(QLockFile &lock)
     return lock.removeStaleLockFile() && lock.tryLock(0);
 }
 
-ProfileLock::Found ProfileLock::found() const
+FileLock::Found FileLock::found() const
 {
     qint64 pid = 0;
     QString host;
@@ -172,7 +180,7 @@ ProfileLock::Found ProfileLock::found() const
     return file.size() == 0 ? Found::Empty : Found::Unreadable;
 }
 
-QString ProfileLock::holder(bool *elsewhere) const
+QString FileLock::holder(bool *elsewhere) const
 {
     qint64 pid = 0;
     QString host;
