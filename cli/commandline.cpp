@@ -247,6 +247,11 @@ QString Invocation::channelName() const
     return QStringLiteral("tcp:%1:%2").arg(shown).arg(port);
 }
 
+bool parseHostAddress(const QString &text, QString &host, quint16 &port)
+{
+    return parseHost(text, host, port);
+}
+
 const CommandInfo *findCommand(const QString &name)
 {
     for (const CommandInfo &info : commandTable) {

@@ -79,6 +79,10 @@ const QList<OptionInfo> &optionList();
 // The command of that name; null when there is none.
 const CommandInfo *findCommand(const QString &name);
 
+// ADDR or ADDR:PORT as --host reads it: the host (a dotted address in decimal) and the port,
+// 20107 unless given. False when the text is no such address.
+bool parseHostAddress(const QString &text, QString &host, quint16 &port);
+
 // Reads the arguments (argv[0] first). On a usage error returns false with the reason.
 bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error);
 

@@ -13,3 +13,6 @@ tally_add_test(tst_commandline SOURCES tst_commandline.cpp LIBS tallyctlcore TIM
 target_compile_definitions(tst_commandline PRIVATE
     TALLYCTL_COMPLETION_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/completion/tallyctl"
     TALLYCTL_MAN_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/man/tallyctl.1")
+
+# The fleet: the inventory as read from its bytes.
+tally_add_test(tst_fleet SOURCES tst_fleet.cpp LIBS tallyctlcore TIMEOUT 60)
