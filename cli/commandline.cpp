@@ -14,6 +14,9 @@ namespace {
 
 // The options in the order their mistakes are named; the help lists them by helpSections.
 const OptionInfo optionTable[] = {
+    {"inventory", nullptr, "UNITS.csv", "plan", "--inventory UNITS.csv",
+     "the units, a CSV row each: host or serial, name, profile,\n"
+     "profile keys per unit (see the man page)"},
     {"host", nullptr, "ADDR[:PORT]", "read write test reset", nullptr,
      "the unit over TCP, port 20107 unless given; the parts of\n"
      "a dotted address are decimal (192.168.000.010)"},
@@ -31,9 +34,10 @@ const OptionInfo optionTable[] = {
     {"json", nullptr, nullptr, nullptr, nullptr,
      "machine-readable output; read, test and write print an\n"
      "object with exit and message when they fail"},
-    {"output", "o", "FILE", "read", "[-o FILE]",
-     "read: store the values in FILE (INI), other keys kept"},
-    {"only", nullptr, "GROUPS", "write", "[--only GROUPS]",
+    {"output", "o", "FILE", "read plan", "[-o FILE]",
+     "read: store the values in FILE (INI), other keys kept;\n"
+     "plan: store the plan in FILE (JSON) and its key in FILE.key"},
+    {"only", nullptr, "GROUPS", "write plan", "[--only GROUPS]",
      "comma-separated, from: timeouts, token, server, gprs,\n"
      "ethernet, mac, priority, cashdesk (sent in that order)"},
     {"verify", nullptr, nullptr, "write", "[--verify]",
@@ -51,6 +55,8 @@ const OptionInfo optionTable[] = {
     {"lock-timeout", nullptr, "SECONDS", "write", "[--lock-timeout SECONDS]",
      "wait at most this long for another station's lock on\n"
      "PROFILE or on the journal (default 30)"},
+    {"jobs", nullptr, "N", "plan", "[--jobs N]",
+     "at most N units in exchange at once, 1 to 256 (default 16)"},
     {"yes", nullptr, nullptr, "reset", "--yes",
      "reset: confirm"},
     {"help", "h", nullptr, nullptr, nullptr,
@@ -68,6 +74,9 @@ const CommandInfo commandTable[] = {
      "response time, the signal level", testCommand},
     {"reset", "full|journal|z-reports|settings|first-command|all-commands", "erase a data area of the unit",
      resetCommand},
+    {"plan", "[PROFILE]",
+     "read every unit of the inventory and show what a write of\n"
+     "PROFILE and the inventory's values would change; writes nothing", planCommand},
 };
 
 // The help's groups of options, in its order.
@@ -75,8 +84,9 @@ const struct {
     const char *title;
     const char *options;
 } helpSections[] = {
-    {"Channel (one is needed by every command but list-ports):", "host serial"},
+    {"Channel (one is needed by every command but list-ports and plan):", "host serial"},
     {"Options of write:", "only verify increment-mac no-increment-mac series lock-timeout"},
+    {"Options of plan:", "inventory jobs"},
     {"Other options:", "output yes json trace journal help version"},
 };
 
@@ -313,13 +323,14 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     if (!command)
         return fail(error, QStringLiteral("unknown command \"%1\"").arg(invocation.command));
     const int takes = *command->argumentName ? 1 : 0;
-    if (positional.size() - 1 != takes) {
+    const bool optional = *command->argumentName == '[';
+    if (positional.size() - 1 != takes && !(optional && positional.size() == 1)) {
         return fail(error, takes == 0
                                ? QStringLiteral("%1 takes no arguments").arg(invocation.command)
                                : QStringLiteral("usage: tallyctl %1 %2")
                                      .arg(invocation.command, QLatin1String(command->argumentName)));
     }
-    if (takes > 0)
+    if (positional.size() > 1)
         invocation.argument = positional.at(1);
 
     for (const OptionInfo &info : optionTable) {
@@ -350,6 +361,16 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
             return fail(error, QStringLiteral("--lock-timeout expects whole seconds from 0 to %1, got \"%2\"")
                                    .arg(ProfileLock::MaxTimeoutSeconds).arg(text));
     }
+    if (parser.isSet(QStringLiteral("jobs"))) {
+        bool ok = false;
+        const QString text = parser.value(QStringLiteral("jobs"));
+        invocation.jobs = text.toInt(&ok, 10);
+        if (!ok || invocation.jobs < 1 || invocation.jobs > 256)
+            return fail(error, QStringLiteral("--jobs expects a number from 1 to 256, got \"%1\"").arg(text));
+    }
+    invocation.inventory = parser.value(QStringLiteral("inventory"));
+    if (invocation.command == QLatin1String("plan") && invocation.inventory.isEmpty())
+        return fail(error, QStringLiteral("plan needs --inventory UNITS.csv"));
     if (parser.isSet(QStringLiteral("journal")) && invocation.journal.isEmpty())
         return fail(error, QStringLiteral("--journal needs a file name"));
     if (parser.isSet(QStringLiteral("output")) && invocation.output.isEmpty())
@@ -370,7 +391,8 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
         if (invocation.serial.isEmpty())
             return fail(error, QStringLiteral("--serial needs a port name"));
     }
-    if (invocation.command != QLatin1String("list-ports") && !invocation.hasChannel())
+    const bool onOneUnit = invocation.command != QLatin1String("list-ports") && invocation.command != QLatin1String("plan");
+    if (onOneUnit && !invocation.hasChannel())
         return fail(error, QStringLiteral("%1 talks to a unit: give --host ADDR[:PORT] or --serial NAME")
                                .arg(invocation.command));
 
@@ -425,6 +447,8 @@ QString helpText()
         "  6  read: a value holds a line break, another control character or bytes that are\n"
         "     not UTF-8, which KEY=value lines (or, for such bytes, -o's file) cannot carry;\n"
         "     --json shows it\n"
+        "  7  plan: a unit was unreachable, failed, or blocked (the plan would change the\n"
+        "     address it is reached at); every other unit was read\n"
         "  A series exits 0 when every unit succeeded, otherwise with the first failure's code.\n"
         "  A journal line that cannot be written fails its unit (1) and ends a series.\n"
         "\n"

@@ -17,12 +17,13 @@ enum ExitCode {
     ExitUnit = 4,           // the unit refused or did not answer
     ExitVerify = 5,         // the unit confirmed a write but holds something else
     ExitNotText = 6,        // read: the unit holds a value KEY=value text (or -o's file) cannot carry
+    ExitFleet = 7,          // plan: a unit was unreachable, failed or blocked
 };
 
 // One run of tallyctl as the command line asks for it.
 struct Invocation {
-    QString command;            // list-ports, read, write, test, reset; empty for --help/--version
-    QString argument;           // PROFILE of write, the kind of test and reset
+    QString command;            // list-ports, read, write, test, reset, plan; empty for --help/--version
+    QString argument;           // PROFILE of write and plan, the kind of test and reset
 
     // The channel: a TCP host (and port), or a serial port by name or system location.
     QString host;
@@ -36,8 +37,10 @@ struct Invocation {
     bool json = false;
     bool trace = false;
     QString journal;
-    QString output;             // read -o
-    QList<WriteGroup> groups;   // write: the groups to send, in write-all order
+    QString output;             // read -o, plan -o
+    QList<WriteGroup> groups;   // write: the groups to send, in write-all order; plan: to plan
+    QString inventory;          // plan --inventory
+    int jobs = 16;              // plan --jobs: units in exchange at once
     bool verify = false;
     bool series = false;
     enum class MacIncrement { AsProfile, On, Off } macIncrement = MacIncrement::AsProfile;
@@ -56,7 +59,7 @@ class UnitContext;
 // the man page and the bash completion are checked against it.
 struct CommandInfo {
     const char *name;
-    const char *argumentName;   // the one argument it takes; empty when none
+    const char *argumentName;   // the one argument it takes; empty when none; [NAME] when optional
     const char *description;    // its lines in the help
     int (*run)(UnitContext &context);
 };

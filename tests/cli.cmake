@@ -14,5 +14,10 @@ target_compile_definitions(tst_commandline PRIVATE
     TALLYCTL_COMPLETION_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/completion/tallyctl"
     TALLYCTL_MAN_PATH="${TALLYCONF_RUNTIME_DRIVE}${PROJECT_SOURCE_DIR}/packaging/man/tallyctl.1")
 
-# The fleet: the inventory as read from its bytes.
-tally_add_test(tst_fleet SOURCES tst_fleet.cpp LIBS tallyctlcore TIMEOUT 60)
+# The fleet: the inventory as read from its bytes, and plan against the simulator's fleet of units
+# on hosts 200 and up, port 20177.
+tally_add_test(tst_fleet SOURCES tst_fleet.cpp LIBS tallyctlcore TIMEOUT 120)
+target_compile_definitions(tst_fleet PRIVATE
+    TALLYCTL_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:tallyctl>"
+    UNIT_SIMULATOR_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:unit-simulator>")
+add_dependencies(tst_fleet tallyctl unit-simulator)

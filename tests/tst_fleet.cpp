@@ -1,8 +1,16 @@
-// tallyctl's fleet commands: the inventory as read from its bytes.
+// tallyctl's fleet commands: the inventory as read from its bytes, and plan run as a program
+// against the simulator's fleet.
 
 #include "fleet/inventory.h"
+#include "testaddress.h"
 #include "testmain.h"
 
+#include <QCryptographicHash>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QtTest>
 
 namespace {
@@ -29,6 +37,90 @@ QString shown(const QByteArray &bytes)
     return lines.join(QLatin1Char('\n'));
 }
 
+
+// The fleet: units 1 to 6 from host 200 of this run's loopback network on a port of their own;
+// unit 4 is offline, unit 5 refuses to show its Ethernet settings, unit 6 answers no read.
+const QString FleetFirst = testAddress(200);
+const quint16 FleetPort = 20177;
+const int FleetUnits = 6;
+
+QString fleetIp(int unit)
+{
+    return QHostAddress(QHostAddress(FleetFirst).toIPv4Address() + quint32(unit - 1)).toString();
+}
+
+// "I3" stands for unit 3's address, "H3" for it with the fleet's port.
+QByteArray withFleet(QByteArray text)
+{
+    for (int unit = 1; unit <= FleetUnits; ++unit) {
+        text.replace("H" + QByteArray::number(unit), (fleetIp(unit) + QLatin1Char(':') + QString::number(FleetPort)).toUtf8());
+        text.replace("I" + QByteArray::number(unit), fleetIp(unit).toUtf8());
+    }
+    return text;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// A run that did not end says why in `err`; the bound is far beyond a run's own time.
+Run tallyctl(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(TALLYCTL_PATH), arguments);
+    Run run;
+    if (!process.waitForStarted(30000)) {
+        run.err = QStringLiteral("tallyctl did not start: ") + process.errorString();
+        return run;
+    }
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("tallyctl did not end within 60 s");
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The tokens of the profile and of the units: no output of plan may hold them.
+const QStringList Secrets{QStringLiteral("5555555555"), QStringLiteral("1234567890")};
+
+// Gives the token, the server's address and the Ethernet settings but EthIP, which the
+// inventory gives per unit.
+const QByteArray FleetProfile = "[General]\nServerToken=5555555555\nIPsrv=10.0.0.2\nURLaddr=reports.example.net\n"
+                                "Port=7777\nEthMask=255.255.255.0\nGateway=192.168.0.1\nDNSaddr=8.8.8.8\nUseDHCP=false\n";
+// Unit 1 gets a new token and server, unit 2 is given what it holds, unit 3's mask would move it.
+const QByteArray FleetInventory = "name;host;EthIP;IPsrv;ServerToken;EthMask;shop\n"
+                                  "u1;H1;I1;;;;ул. Ленина, 1\n"
+                                  "u2;H2;I2;192.0.2.10;1234567890;;\n"
+                                  "u3;H3;I3;;;255.255.0.0;\n"
+                                  "u4;H4;I4;;;;\n"
+                                  "u5;H5;I5;;;;\n"
+                                  "u6;H6;I6;;;;\n";
+// What the window saves: every key, one unit's CashDeskID and EthIP.
+const QByteArray WindowProfile = "[General]\nFullTimeout=1000\nCommandTimeout=500\nRetryTimeout=60\nServerToken=5555555555\n"
+                                 "IPsrv=10.0.0.2\nURLaddr=reports.example.net\nPort=7777\nAPN=internet\nLogin=guest\n"
+                                 "Password=guest\nBalanceCode=*100#\nEthMAC=00-1a-2b-3c-4d-5e\nEthIP=192.168.0.100\n"
+                                 "EthMask=255.255.255.0\nGateway=192.168.0.1\nDNSaddr=8.8.8.8\nUseDHCP=false\n"
+                                 "Priority=2\nCashDeskID=0000123456\nIncrementMac=false\n";
+
 } // namespace
 
 class FleetTest : public QObject
@@ -36,8 +128,17 @@ class FleetTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void inventory_data();
     void inventory();
+    void plan_data();
+    void plan();
+    void planFile();
+
+private:
+    QProcess fleet;
+    QString logPath;
 };
 
 void FleetTest::inventory_data()
@@ -128,6 +229,160 @@ void FleetTest::inventory()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
     QCOMPARE(shown(bytes), expected);
+}
+
+void FleetTest::initTestCase()
+{
+    logPath = QDir::current().absoluteFilePath(QStringLiteral("fleet.log"));
+    fleet.start(QStringLiteral(UNIT_SIMULATOR_PATH),
+                QStringList{"--units", QString::number(FleetUnits), "--listen",
+                            FleetFirst + QLatin1Char(':') + QString::number(FleetPort), "--offline", "4", "--fault",
+                            "nak@07/09#5", "--fault", "silent@07#6", "--log", logPath});
+    QVERIFY(fleet.waitForStarted(10000));
+    const QByteArray banner = QStringLiteral("listening on %1:%2").arg(FleetFirst).arg(FleetPort).toUtf8();
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    while (!said.contains(banner) && fleet.state() == QProcess::Running && clock.elapsed() < 10000) {
+        fleet.waitForReadyRead(200);
+        said += fleet.readAllStandardOutput();
+    }
+    QVERIFY2(said.contains(banner), said.constData());
+}
+
+void FleetTest::cleanupTestCase()
+{
+    fleet.kill();
+    fleet.waitForFinished(10000);
+}
+
+void FleetTest::plan_data()
+{
+    QTest::addColumn<QByteArray>("profile");    // none when empty
+    QTest::addColumn<QByteArray>("inventory");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");       // the lines of stdout, each by its start
+    QTest::addColumn<QString>("err");           // in stderr
+
+    const auto unit = [&](int number) {
+        return QStringLiteral("u%1 (tcp:%2:%3): ").arg(number).arg(fleetIp(number)).arg(FleetPort);
+    };
+    QTest::newRow("every state") << FleetProfile << FleetInventory << QStringList() << 7
+        << QStringList{unit(1) + "token: ServerToken changed; server: IPsrv 192.0.2.10 -> 10.0.0.2",
+                       unit(3) + "blocked: reached at its own EthIP, which the plan's EthMask may take it off; "
+                                 "change it on site or over serial",
+                       unit(4) + "unreachable: Не могу установить соединение " + fleetIp(4),
+                       unit(5) + "failed: ethernet: Не удается прочитать настройки Ethernet (the unit refused the request (15))",
+                       unit(6) + "unreachable: ",
+                       "6 units: 1 changes, 1 unchanged, 2 unreachable, 1 failed, 1 blocked"}
+        << "tallyctl: units.csv: columns ignored: shop\n";
+    QTest::newRow("no profile, cells only, --only, --jobs 1")
+        << QByteArray()
+        << QByteArray("host,IPsrv,URLaddr,Port\nH1,192.0.2.10,reports.example.net,7777\nH2,10.0.0.9,x.example.net,7777\n")
+        << QStringList{"--only", "server,cashdesk", "--jobs", "1"} << 0
+        << QStringList{QStringLiteral("%1 (tcp:%1): server: IPsrv 192.0.2.10 -> 10.0.0.9, URLaddr reports.example.net -> x.example.net")
+                           .arg(fleetIp(2) + QLatin1Char(':') + QString::number(FleetPort)),
+                       "2 units: 1 changes, 1 unchanged, 0 unreachable, 0 failed, 0 blocked"}
+        << QString();
+
+    // Refused before any unit hears a thing.
+    QTest::newRow("the window's profile for every unit") << WindowProfile
+        << QByteArray("name,host\nu1,H1\nu2,H2\n") << QStringList() << 2 << QStringList()
+        << "tallyctl: a profile's EthMAC and IncrementMac are ignored: a unit's MAC comes from the inventory's "
+           "EthMAC column\ntallyctl: units.csv: line 2 (u1) and line 3 (u2) would both get EthIP 192.168.0.100; "
+           "give EthIP per unit in the inventory, or leave its group (ethernet) out with --only\n";
+    QTest::newRow("one static EthIP twice") << FleetProfile
+        << QByteArray("name,host,EthIP\nu1,H1,10.0.0.5\nu2,H2,10.0.0.6\nu3,H3,10.0.0.5\n") << QStringList() << 2
+        << QStringList() << "line 2 (u1) and line 4 (u3) would both get EthIP 10.0.0.5";
+    QTest::newRow("one MAC twice, in other letter cases") << QByteArray()
+        << QByteArray("name,host,EthMAC\nu1,H1,00-1a-2b-3c-4d-01\nu2,H2,00-1A-2B-3C-4D-01\n") << QStringList() << 2
+        << QStringList() << "line 2 (u1) and line 3 (u2) would both get EthMAC";
+    QTest::newRow("a cell the value rules refuse") << FleetProfile
+        << QByteArray("name;host;EthIP\nu1;H1;I1\nu2;H2;192.168.0.300\n") << QStringList() << 2 << QStringList()
+        << "tallyctl: units.csv line 3 (u2): EthIP: ";
+    QTest::newRow("a multicast MAC") << QByteArray()
+        << QByteArray("name,host,EthMAC\nu1,H1,01-1a-2b-3c-4d-01\n") << QStringList() << 2 << QStringList()
+        << "tallyctl: units.csv line 2 (u1): EthMAC: ";
+    QTest::newRow("a key of a planned group missing") << QByteArray(FleetProfile).replace("Gateway=192.168.0.1\n", "")
+        << FleetInventory << QStringList() << 2 << QStringList()
+        << "tallyctl: units.csv line 2 (u1): Gateway: missing from the profile";
+    QTest::newRow("a row's own profile not UTF-8") << FleetProfile
+        << QByteArray("name,host,profile\nu1,H1,\nu2,H2,bad.ini\n") << QStringList() << 2 << QStringList()
+        << "tallyctl: units.csv line 3 (u2): the profile bad.ini: APN: line 2 is not UTF-8 text";
+    QTest::newRow("an inventory in Windows-1251") << FleetProfile
+        << QByteArray("name;host\n\xcc\xe0\xe3\xe0\xe7\xe8\xed;H1\n") << QStringList() << 2 << QStringList()
+        << "tallyctl: units.csv line 2: the file is not UTF-8; save it from the spreadsheet as \"CSV UTF-8\"\n";
+    QTest::newRow("a key column in another letter case") << FleetProfile
+        << QByteArray("name,host,EthIp\nu1,H1,I1\n") << QStringList() << 2 << QStringList()
+        << "the column \"EthIp\" differs from EthIP only in letter case";
+    QTest::newRow("nothing to plan") << QByteArray() << QByteArray("host,shop\nH1,a\n") << QStringList() << 2
+        << QStringList() << "tallyctl: nothing to plan";
+}
+
+void FleetTest::plan()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QByteArray, inventory);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    QFETCH(QString, err);
+
+    QStringList arguments{"plan", "--inventory", "units.csv"};
+    QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(inventory)));
+    QVERIFY(writeFile(QStringLiteral("bad.ini"), "[General]\nAPN=\xe8\xed\xf2\n"));
+    if (!profile.isEmpty()) {
+        QVERIFY(writeFile(QStringLiteral("profile.ini"), profile));
+        arguments.insert(1, QStringLiteral("profile.ini"));
+    }
+    const int logged = fileBytes(logPath).size();
+    const Run run = tallyctl(arguments + options);
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), out.size());
+    for (int i = 0; i < lines.size(); ++i)
+        QVERIFY2(lines.at(i).startsWith(out.at(i)), qPrintable(lines.at(i)));
+    for (const QString &secret : Secrets)
+        QVERIFY(!run.out.contains(secret) && !run.err.contains(secret));
+    if (exitCode == 2)
+        QCOMPARE(fileBytes(logPath).size(), logged);
+}
+
+void FleetTest::planFile()
+{
+    QVERIFY(writeFile(QStringLiteral("profile.ini"), FleetProfile));
+    QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(FleetInventory)));
+    const Run run = tallyctl({"plan", "profile.ini", "--inventory", "units.csv", "-o", "plan.json", "--json"});
+    QCOMPARE(run.exitCode, 7);
+    const QJsonObject shown = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(shown.value("counts").toObject(),
+             (QJsonObject{{"changes", 1}, {"unchanged", 1}, {"unreachable", 2}, {"failed", 1}, {"blocked", 1}}));
+    const QJsonArray units = shown.value("units").toArray();
+    QCOMPARE(units.size(), FleetUnits);
+    QCOMPARE(units.at(0).toObject().value("changes").toObject(),
+             (QJsonObject{{"token", QJsonObject{{"ServerToken", "changed"}}},
+                          {"server", QJsonObject{{"IPsrv", QJsonObject{{"from", "192.0.2.10"}, {"to", "10.0.0.2"}}}}}}));
+    QCOMPARE(units.at(3).toObject().value("state").toString(), QStringLiteral("unreachable"));
+
+    // The plan: its sources by hash, and what each unit held with the tokens sealed.
+    const QByteArray planBytes = fileBytes(QStringLiteral("plan.json"));
+    const QJsonObject plan = QJsonDocument::fromJson(planBytes).object();
+    QCOMPARE(plan.value("plan").toString(), shown.value("plan").toString());
+    QCOMPARE(plan.value("inventory").toObject().value("sha256").toString(),
+             QString::fromLatin1(QCryptographicHash::hash(fileBytes(QStringLiteral("units.csv")),
+                                                          QCryptographicHash::Sha256).toHex()));
+    const QJsonObject held = plan.value("units").toArray().at(1).toObject().value("held").toObject();
+    QCOMPARE(held.value("server").toObject().value("IPsrv").toString(), QStringLiteral("192.0.2.10"));
+    QVERIFY(held.value("token").toObject().value("ServerToken").toString().startsWith("hmac-sha256:"));
+    QVERIFY(plan.value("units").toArray().at(3).toObject().value("held").toObject().isEmpty());
+    for (const QString &secret : Secrets)
+        QVERIFY(!planBytes.contains(secret.toUtf8()) && !run.out.contains(secret) && !run.err.contains(secret));
+#ifdef Q_OS_UNIX
+    QCOMPARE(QFile::permissions(QStringLiteral("plan.json.key")),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+#endif
 }
 
 TALLY_TEST_MAIN(FleetTest)

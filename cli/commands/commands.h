@@ -10,5 +10,6 @@ int readCommand(UnitContext &context);
 int writeCommand(UnitContext &context);
 int testCommand(UnitContext &context);
 int resetCommand(UnitContext &context);
+int planCommand(UnitContext &context);
 
 #endif // COMMANDS_H
