@@ -17,7 +17,8 @@ enum ExitCode {
     ExitUnit = 4,           // the unit refused or did not answer
     ExitVerify = 5,         // the unit confirmed a write but holds something else
     ExitNotText = 6,        // read: the unit holds a value KEY=value text (or -o's file) cannot carry
-    ExitFleet = 7,          // plan: a unit was unreachable, failed or blocked
+    ExitFleet = 7,          // plan, apply: a unit did not end well (unreachable, failed, blocked, ...)
+    ExitStopped = 8,        // apply: --max-fail or --canary stopped the run
 };
 
 // One run of tallyctl as the command line asks for it.
@@ -40,7 +41,15 @@ struct Invocation {
     QString output;             // read -o, plan -o
     QList<WriteGroup> groups;   // write: the groups to send, in write-all order; plan: to plan
     QString inventory;          // plan --inventory
-    int jobs = 16;              // plan --jobs: units in exchange at once
+    int jobs = 16;              // plan, apply --jobs: units in exchange at once
+    QString backup;             // apply --backup DIR
+    int maxFail = -1;           // apply --max-fail: -1 for none
+    bool maxFailPercent = false;    // maxFail is a share of the units to apply
+    int canary = 0;             // apply --canary
+    int rounds = 1;             // apply --rounds
+    int roundWaitSeconds = 30;  // apply --round-wait
+    QString report;             // apply --report
+    QString remaining;          // apply --remaining
     bool verify = false;
     bool series = false;
     enum class MacIncrement { AsProfile, On, Off } macIncrement = MacIncrement::AsProfile;

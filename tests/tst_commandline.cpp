@@ -111,6 +111,10 @@ void TestCommandLine::parses_data()
         << "plan p.ini" << QString();
     QTest::newRow("plan without an inventory") << QStringList{"plan", "p.ini"} << QString()
                                                << "plan needs --inventory UNITS.csv";
+    QTest::newRow("apply needs no channel") << QStringList{"apply", "plan.json", "--max-fail", "10%", "--canary", "2"}
+        << "apply plan.json" << QString();
+    QTest::newRow("--max-fail neither a number nor a share") << QStringList{"apply", "p.json", "--max-fail", "-1"}
+        << QString() << "--max-fail expects a number of units or a share such as 10%, got \"-1\"";
     QTest::newRow("--jobs out of range") << QStringList{"plan", "--inventory", "u.csv", "--jobs", "0"} << QString()
                                          << "--jobs expects a number from 1 to 256, got \"0\"";
     QTest::newRow("list-ports needs no channel") << QStringList{"list-ports", "--json"} << "list-ports" << QString();

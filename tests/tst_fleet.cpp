@@ -135,8 +135,16 @@ private slots:
     void plan_data();
     void plan();
     void planFile();
+    void apply_data();
+    void apply();
+    void applyEveryState();
+    void applyAgainAfterKill();
+    void backupAndTheWayBack();
 
 private:
+    // The fleet as it starts, every unit with the simulator's own state.
+    void startFleet(const QStringList &options = QStringList());
+
     QProcess fleet;
     QString logPath;
 };
@@ -234,10 +242,25 @@ void FleetTest::inventory()
 void FleetTest::initTestCase()
 {
     logPath = QDir::current().absoluteFilePath(QStringLiteral("fleet.log"));
+    startFleet();
+}
+
+void FleetTest::cleanupTestCase()
+{
+    fleet.kill();
+    fleet.waitForFinished(10000);
+}
+
+void FleetTest::startFleet(const QStringList &options)
+{
+    if (fleet.state() != QProcess::NotRunning) {
+        fleet.kill();
+        QVERIFY(fleet.waitForFinished(10000));
+    }
     fleet.start(QStringLiteral(UNIT_SIMULATOR_PATH),
                 QStringList{"--units", QString::number(FleetUnits), "--listen",
                             FleetFirst + QLatin1Char(':') + QString::number(FleetPort), "--offline", "4", "--fault",
-                            "nak@07/09#5", "--fault", "silent@07#6", "--log", logPath});
+                            "nak@07/09#5", "--fault", "silent@07#6", "--log", logPath} + options);
     QVERIFY(fleet.waitForStarted(10000));
     const QByteArray banner = QStringLiteral("listening on %1:%2").arg(FleetFirst).arg(FleetPort).toUtf8();
     QByteArray said;
@@ -248,12 +271,6 @@ void FleetTest::initTestCase()
         said += fleet.readAllStandardOutput();
     }
     QVERIFY2(said.contains(banner), said.constData());
-}
-
-void FleetTest::cleanupTestCase()
-{
-    fleet.kill();
-    fleet.waitForFinished(10000);
 }
 
 void FleetTest::plan_data()
@@ -383,6 +400,157 @@ void FleetTest::planFile()
     QCOMPARE(QFile::permissions(QStringLiteral("plan.json.key")),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
 #endif
+}
+
+// "u1 changed, u2 unchanged, ...", from apply's --json.
+static QString applied(const QString &json)
+{
+    QStringList units;
+    for (const QJsonValue &unit : QJsonDocument::fromJson(json.toUtf8()).object().value("units").toArray())
+        units << unit.toObject().value("name").toString() + QLatin1Char(' ') + unit.toObject().value("state").toString();
+    return units.join(QStringLiteral(", "));
+}
+
+static const QByteArray ServerProfile = "[General]\nServerToken=5555555555\nIPsrv=10.0.0.2\n"
+                                        "URLaddr=reports.example.net\nPort=7777\n";
+
+void FleetTest::apply_data()
+{
+    QTest::addColumn<QStringList>("between");   // run between plan and apply; "touch": the inventory edited
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("states");
+
+    const QString everyState = "u1 changed, u2 unchanged, u3 blocked, u4 unreachable, u5 failed, u6 unreachable";
+    QTest::newRow("--max-fail 0: the first failure stops the run") << QStringList()
+        << QStringList{"--jobs", "1", "--max-fail", "0"} << 8
+        << "u1 changed, u2 unchanged, u3 blocked, u4 unreachable, u5 failed, u6 skipped";
+    QTest::newRow("--max-fail 50%: one of four") << QStringList() << QStringList{"--max-fail", "50%"} << 7 << everyState;
+    QTest::newRow("--canary 1 ends well") << QStringList() << QStringList{"--canary", "1"} << 7 << everyState;
+    QTest::newRow("--canary 2: one unreachable") << QStringList() << QStringList{"--canary", "2"} << 8
+        << "u1 changed, u2 unchanged, u3 blocked, u4 unreachable, u5 skipped, u6 skipped";
+    QTest::newRow("drifted: the server moved since the plan")
+        << QStringList{"write", "drift.ini", "--only", "server", "--host", "H1"} << QStringList() << 7
+        << "u1 drifted, u2 unchanged, u3 blocked, u4 unreachable, u5 failed, u6 unreachable";
+    QTest::newRow("the inventory changed since the plan") << QStringList{"touch"} << QStringList() << 2 << QString();
+}
+
+void FleetTest::apply()
+{
+    QFETCH(QStringList, between);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, states);
+
+    startFleet();
+    QVERIFY(writeFile(QStringLiteral("profile.ini"), FleetProfile));
+    QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(FleetInventory)));
+    QVERIFY(writeFile(QStringLiteral("drift.ini"), "[General]\nIPsrv=10.9.9.9\nURLaddr=x\nPort=1\n"));
+    QCOMPARE(tallyctl({"plan", "profile.ini", "--inventory", "units.csv", "-o", "plan.json"}).exitCode, 7);
+    if (between == QStringList{"touch"}) {
+        QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(FleetInventory) + "# edited\n"));
+    } else if (!between.isEmpty()) {
+        between.last() = QString::fromUtf8(withFleet(between.last().toUtf8()));
+        QCOMPARE(tallyctl(between).exitCode, 0);
+    }
+    const int logged = fileBytes(logPath).size();
+    const Run run = tallyctl(QStringList{"apply", "plan.json", "--json"} + options);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(applied(run.out), states);
+    if (exitCode == 2) {
+        QVERIFY2(run.err.contains("changed since the plan; nothing was sent: plan again"), qPrintable(run.err));
+        QCOMPARE(fileBytes(logPath).size(), logged);
+    }
+    if (states.contains("drifted"))
+        QVERIFY(run.out.contains("the unit holds neither what the plan saw nor the planned value: IPsrv"));
+}
+
+void FleetTest::applyEveryState()
+{
+    startFleet();
+    QVERIFY(writeFile(QStringLiteral("profile.ini"), FleetProfile));
+    QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(FleetInventory)));
+    QCOMPARE(tallyctl({"plan", "profile.ini", "--inventory", "units.csv", "-o", "plan.json"}).exitCode, 7);
+    const Run run = tallyctl({"apply", "plan.json", "--json", "--journal", "j.jsonl", "--report", "report.csv",
+                              "--remaining", "remaining.csv", "--rounds", "2", "--round-wait", "0"});
+    QCOMPARE(run.exitCode, 7);
+    QCOMPARE(applied(run.out), QStringLiteral("u1 changed, u2 unchanged, u3 blocked, u4 unreachable, u5 failed, "
+                                              "u6 unreachable"));
+
+    // A line per unit and round: the unreachable ones tried twice.
+    QStringList rounds;
+    const QByteArray journal = fileBytes(QStringLiteral("j.jsonl"));
+    for (const QByteArray &line : journal.split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        if (!entry.isEmpty())
+            rounds << entry.value("name").toString() + QLatin1Char('/') + QString::number(entry.value("round").toInt());
+    }
+    rounds.sort();
+    QCOMPARE(rounds, (QStringList{"u1/1", "u4/1", "u4/2", "u5/1", "u6/1", "u6/2"}));
+
+    // The report for people, with the inventory's delimiter; the rest as an inventory again.
+    const QByteArray report = fileBytes(QStringLiteral("report.csv"));
+    QVERIFY(report.startsWith("\xEF\xBB\xBFname;channel;state;groups;message\r\n"));
+    QVERIFY(report.contains(withFleet("\r\nu1;tcp:H1;changed;token server;\r\n")));
+    QVERIFY(report.contains(withFleet("\r\nu3;tcp:H3;blocked;;blocked in the plan\r\n")));
+    const Run again = tallyctl({"plan", "profile.ini", "--inventory", "remaining.csv"});
+    QCOMPARE(again.exitCode, 7);
+    QVERIFY2(again.out.endsWith("4 units: 0 changes, 0 unchanged, 2 unreachable, 1 failed, 1 blocked\n"),
+             qPrintable(again.out));
+    for (const QString &secret : Secrets) {
+        QVERIFY(!run.out.contains(secret) && !run.err.contains(secret));
+        QVERIFY(!journal.contains(secret.toUtf8()) && !report.contains(secret.toUtf8()));
+    }
+}
+
+void FleetTest::applyAgainAfterKill()
+{
+    startFleet({"--baud", "9600"});
+    QVERIFY(writeFile(QStringLiteral("profile.ini"), ServerProfile));
+    QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet("name,host\nu1,H1\nu2,H2\nu3,H3\n")));
+    QCOMPARE(tallyctl({"plan", "profile.ini", "--inventory", "units.csv", "-o", "plan.json"}).exitCode, 0);
+
+    // Cut off once the first unit is done.
+    QFile::remove(QStringLiteral("j.jsonl"));
+    QProcess cut;
+    cut.start(QStringLiteral(TALLYCTL_PATH), {"apply", "plan.json", "--jobs", "1", "--journal", "j.jsonl"});
+    QVERIFY(cut.waitForStarted(30000));
+    QElapsedTimer clock;
+    clock.start();
+    while (!fileBytes(QStringLiteral("j.jsonl")).contains('\n') && clock.elapsed() < 30000)
+        cut.waitForFinished(20);
+    cut.kill();
+    cut.waitForFinished(10000);
+
+    const Run run = tallyctl({"apply", "plan.json", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(applied(run.out).startsWith("u1 unchanged, "), qPrintable(run.out));
+}
+
+void FleetTest::backupAndTheWayBack()
+{
+    startFleet();
+    QVERIFY(writeFile(QStringLiteral("profile.ini"), ServerProfile));
+    QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet("name,host\nu1,H1\nu2,H2\n")));
+    QCOMPARE(tallyctl({"plan", "profile.ini", "--inventory", "units.csv", "-o", "plan.json"}).exitCode, 0);
+    QDir(QStringLiteral("bk")).removeRecursively();
+    Run run = tallyctl({"apply", "plan.json", "--backup", "bk", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(applied(run.out), QStringLiteral("u1 changed, u2 changed"));
+    QVERIFY(fileBytes(QStringLiteral("bk/u1.ini")).contains("ServerToken=1234567890"));
+#ifdef Q_OS_UNIX
+    QCOMPARE(QFile::permissions(QStringLiteral("bk/u1.ini")),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+#endif
+
+    // The way back: planned from the backup, applied, and the unit holds what it held.
+    run = tallyctl({"plan", "--inventory", "bk/inventory.csv", "-o", "back.json"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(withFleet("u1 (tcp:H1): token: ServerToken changed; server: IPsrv 10.0.0.2 -> 192.0.2.10\n")),
+             qPrintable(run.out));
+    QCOMPARE(tallyctl({"apply", "back.json"}).exitCode, 0);
+    run = tallyctl({"read", "--host", QString::fromUtf8(withFleet("H2"))});
+    QVERIFY2(run.out.contains("ServerToken=1234567890\nIPsrv=192.0.2.10\n"), qPrintable(run.out));
 }
 
 TALLY_TEST_MAIN(FleetTest)

@@ -11,5 +11,6 @@ int writeCommand(UnitContext &context);
 int testCommand(UnitContext &context);
 int resetCommand(UnitContext &context);
 int planCommand(UnitContext &context);
+int applyCommand(UnitContext &context);
 
 #endif // COMMANDS_H

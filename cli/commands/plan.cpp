@@ -41,18 +41,6 @@ struct UnitReading {
     QString message;
 };
 
-QList<ReadGroup> readGroupsFor(const QList<WriteGroup> &groups)
-{
-    QList<ReadGroup> reads;
-    for (ReadGroup read : readAllOrder()) {
-        for (WriteGroup group : groups) {
-            if (readGroupOf(group) == read && !reads.contains(read))
-                reads << read;
-        }
-    }
-    return reads;
-}
-
 QString withCause(const QString &message, const QString &cause)
 {
     return cause.isEmpty() ? message : message + QStringLiteral(" (") + cause + QLatin1Char(')');
@@ -61,11 +49,8 @@ QString withCause(const QString &message, const QString &cause)
 void readUnit(const Invocation &invocation, const QElapsedTimer &clock, const PlannedUnit &unit,
               UnitReading &reading)
 {
-    Invocation channel = invocation;
-    channel.host = unit.row.host;
-    channel.port = unit.row.port;
-    channel.hostText = unit.row.hostText;
-    channel.serial = unit.row.serial;
+    // The context keeps a reference to its invocation.
+    const Invocation channel = unit.row.withChannel(invocation);
     UnitContext context(channel, clock);
     Outcome outcome;
     if (!context.openChannel(outcome)) {
@@ -73,7 +58,7 @@ void readUnit(const Invocation &invocation, const QElapsedTimer &clock, const Pl
         reading.message = withCause(outcome.message, outcome.cause);
         return;
     }
-    const QList<ReadGroup> reads = readGroupsFor(unit.groups);
+    const QList<ReadGroup> reads = readsOf(unit.groups);
     const QString failure = readGroups(context.link, reads, reading.held,
                                        [&reading](ReadGroup group) { reading.arrived << group; });
     context.link.close();
@@ -172,8 +157,10 @@ int planCommand(UnitContext &context)
     QElapsedTimer clock;
     clock.start();
     QVector<UnitReading> readings(plan.units.size());
+    // Each worker fills its unit's slot alone.
+    UnitReading *readingSlots = readings.data();
     runUnits(plan.units.size(), invocation.jobs,
-             [&](int unit) { readUnit(invocation, clock, plan.units.at(unit), readings[unit]); });
+             [&](int unit) { readUnit(invocation, clock, plan.units.at(unit), readingSlots[unit]); });
 
     const QString planId = newPlanId();
     const QByteArray sealKey = newSealKey();

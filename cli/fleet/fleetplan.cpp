@@ -77,6 +77,7 @@ struct UnitValues {
     bool ok = false;
     Rejection rejection;
     Profile planned;
+    WriteRecords records;
 };
 
 UnitValues checkUnitValues(const QByteArray &profileBytes, const InventoryRow &row, const QList<WriteGroup> &groups)
@@ -94,7 +95,7 @@ UnitValues checkUnitValues(const QByteArray &profileBytes, const InventoryRow &r
     copy.close();
     const SettingsFile file(copy.fileName());
     Profile profile;
-    WriteRecords records;
+    WriteRecords &records = result.records;
     if (!checkWriteProfile(file, groups, {}, profile, records, result.rejection))
         return result;
     if (groups.contains(WriteGroup::Mac)
@@ -204,6 +205,7 @@ bool makeFleetPlan(const QString &profilePath, const QString &inventoryPath, con
             return false;
         }
         unit.planned = values.planned;
+        unit.records = values.records;
         plan.units << unit;
     }
 
@@ -231,6 +233,18 @@ bool makeFleetPlan(const QString &profilePath, const QString &inventoryPath, con
         }
     }
     return true;
+}
+
+QList<ReadGroup> readsOf(const QList<WriteGroup> &groups)
+{
+    QList<ReadGroup> reads;
+    for (ReadGroup read : readAllOrder()) {
+        for (WriteGroup group : groups) {
+            if (readGroupOf(group) == read && !reads.contains(read))
+                reads << read;
+        }
+    }
+    return reads;
 }
 
 QList<PlannedChange> plannedChanges(const PlannedUnit &unit, const Profile &held)

@@ -3,6 +3,7 @@
 
 #include "inventory.h"
 #include "profile.h"
+#include "unitsession.h"
 #include "valuerules.h"
 
 #include <QByteArray>
@@ -21,6 +22,7 @@ struct PlannedUnit {
     InventoryRow row;
     QList<WriteGroup> groups;   // its planned groups, in write-all order
     Profile planned;            // their values as a read shows them
+    WriteRecords records;       // and as they go out
 };
 
 struct FleetPlan {
@@ -40,6 +42,9 @@ struct FleetPlan {
 // columns ignored, a profile's EthMAC and IncrementMac left aside.
 bool makeFleetPlan(const QString &profilePath, const QString &inventoryPath, const QList<WriteGroup> &only,
                    FleetPlan &plan, QStringList &notices, QString &error);
+
+// The read groups that show these groups' values, in the unit's read order.
+QList<ReadGroup> readsOf(const QList<WriteGroup> &groups);
 
 // The keys of the planned groups whose values a unit holds (`held`) other than planned, in
 // write-all order and each group's key order, with their group.

@@ -143,6 +143,28 @@ QString InventoryRow::channelName() const
     return channel.channelName();
 }
 
+Invocation InventoryRow::withChannel(const Invocation &invocation) const
+{
+    Invocation channel = invocation;
+    channel.host = host;
+    channel.port = port;
+    channel.hostText = hostText;
+    channel.serial = serial;
+    return channel;
+}
+
+QByteArray inventoryRecord(const QStringList &cells, QChar delimiter)
+{
+    QStringList quoted;
+    for (const QString &cell : cells) {
+        const bool plain = !cell.contains(delimiter) && !cell.contains(QLatin1Char('"'))
+            && !cell.contains(QLatin1Char('\n')) && !cell.contains(QLatin1Char('\r')) && cell.trimmed() == cell
+            && !cell.startsWith(QLatin1Char('#'));
+        quoted << (plain ? cell : QLatin1Char('"') + QString(cell).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
+    }
+    return quoted.join(delimiter).toUtf8() + "\r\n";
+}
+
 QString InventoryRow::label() const
 {
     return QStringLiteral("line %1 (%2)").arg(line).arg(name);

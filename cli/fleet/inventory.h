@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+struct Invocation;
+
 // The units of a fleet as a service centre keeps them: a CSV file with a header row, one row
 // per unit, saved by a spreadsheet (`,` or, in a Russian locale, `;`; with or without a byte
 // order mark; CR LF or LF) or written by hand.
@@ -28,6 +30,8 @@ struct InventoryRow {
     QString channelName() const;
     // "line 4 (shop-12)", as a refusal names the row.
     QString label() const;
+    // The invocation with this row's channel in place of its own.
+    Invocation withChannel(const Invocation &invocation) const;
 };
 
 struct Inventory {
@@ -42,5 +46,10 @@ struct Inventory {
 // from a known one only in letter case or stands twice, a row gives both or neither of host
 // and serial or a host --host would refuse, or two rows share a name or reach one unit.
 bool readInventory(const QByteArray &bytes, Inventory &inventory, QString &error);
+
+// One record as readInventory() reads it back: the cells joined by the delimiter, each in quotes
+// when it holds the delimiter, a quote, a line break or surrounding spaces, or starts with '#';
+// CR LF at the end, as a spreadsheet saves it.
+QByteArray inventoryRecord(const QStringList &cells, QChar delimiter);
 
 #endif // INVENTORY_H

@@ -4,6 +4,7 @@
 #include "fleetplan.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 
@@ -27,5 +28,23 @@ QJsonObject sourceJson(const PlanSource &source);
 
 // Stores the key file first, owner-only, then the plan. False with the reason.
 bool savePlan(const QString &path, const QJsonObject &plan, const QByteArray &sealKey, QString &error);
+
+// A stored plan as apply takes it up again.
+struct StoredUnit {
+    QString state;          // as plan found the unit
+    QJsonObject held;       // per group, per key: what it held then (secrets sealed)
+};
+struct StoredPlan {
+    QString id;
+    QByteArray sealKey;
+    PlanSource profile;     // an empty path when the plan had no PROFILE
+    PlanSource inventory;
+    QList<PlanSource> rowProfiles;
+    QList<WriteGroup> only;
+    QHash<QString, StoredUnit> units;   // by name
+};
+
+// Reads PLAN and PLAN.key. False with the reason when either cannot be read or is not a plan.
+bool loadPlan(const QString &path, StoredPlan &plan, QString &error);
 
 #endif // PLANFILE_H
