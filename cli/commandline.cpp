@@ -57,6 +57,8 @@ const OptionInfo optionTable[] = {
      "PROFILE or on the journal (default 30)"},
     {"jobs", nullptr, "N", "plan apply", "[--jobs N]",
      "at most N units in exchange at once, 1 to 256 (default 16)"},
+    {"quiet", nullptr, nullptr, "plan apply", "[--quiet]",
+     "progress on stderr only for units that did not end well"},
     {"backup", nullptr, "DIR", "apply", "[--backup DIR]",
      "before its first write, every value of a unit in DIR/NAME.ini\n"
      "(owner-only) and its row in DIR/inventory.csv"},
@@ -107,7 +109,7 @@ const struct {
 } helpSections[] = {
     {"Channel (one is needed by every command but list-ports, plan and apply):", "host serial"},
     {"Options of write:", "only verify increment-mac no-increment-mac series lock-timeout"},
-    {"Options of plan and apply:", "inventory jobs backup max-fail canary rounds round-wait report remaining"},
+    {"Options of plan and apply:", "inventory jobs quiet backup max-fail canary rounds round-wait report remaining"},
     {"Other options:", "output yes json trace journal help version"},
 };
 
@@ -413,6 +415,7 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
             return fail(error, QStringLiteral("--max-fail expects a number of units or a share such as 10%, got \"%1\"")
                                    .arg(parser.value(QStringLiteral("max-fail"))));
     }
+    invocation.quiet = parser.isSet(QStringLiteral("quiet"));
     invocation.backup = parser.value(QStringLiteral("backup"));
     invocation.report = parser.value(QStringLiteral("report"));
     invocation.remaining = parser.value(QStringLiteral("remaining"));

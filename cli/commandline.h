@@ -50,6 +50,7 @@ struct Invocation {
     int roundWaitSeconds = 30;  // apply --round-wait
     QString report;             // apply --report
     QString remaining;          // apply --remaining
+    bool quiet = false;         // plan, apply: progress only for units that did not end well
     bool verify = false;
     bool series = false;
     enum class MacIncrement { AsProfile, On, Off } macIncrement = MacIncrement::AsProfile;

@@ -187,8 +187,8 @@ void TestCommandLine::commandHelp_data()
                                      "--lock-timeout"} + everyCommand + lineOptions + last;
     QTest::newRow("plan") << "plan"
         << "Usage: tallyctl [options] plan [PROFILE] --inventory UNITS.csv [-o FILE] [--only GROUPS]\n"
-           "        [--jobs N]"
-        << QStringList{"--only", "--inventory", "--jobs", "-o, --output"} + everyCommand + last;
+           "        [--jobs N] [--quiet]"
+        << QStringList{"--only", "--inventory", "--jobs", "--quiet", "-o, --output"} + everyCommand + last;
     QTest::newRow("test") << "test" << "Usage: tallyctl [options] test unit|modem|server|signal"
                           << unitOptions + everyCommand + lineOptions + last;
 }

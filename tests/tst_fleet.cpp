@@ -281,6 +281,7 @@ void FleetTest::plan_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("out");       // the lines of stdout, each by its start
     QTest::addColumn<QString>("err");           // in stderr
+    QTest::addColumn<QString>("progress");      // a line in stderr too
 
     const auto unit = [&](int number) {
         return QStringLiteral("u%1 (tcp:%2:%3): ").arg(number).arg(fleetIp(number)).arg(FleetPort);
@@ -293,7 +294,11 @@ void FleetTest::plan_data()
                        unit(5) + "failed: ethernet: Не удается прочитать настройки Ethernet (the unit refused the request (15))",
                        unit(6) + "unreachable: ",
                        "6 units: 1 changes, 1 unchanged, 2 unreachable, 1 failed, 1 blocked"}
-        << "tallyctl: units.csv: columns ignored: shop\n";
+        << "tallyctl: units.csv: columns ignored: shop\n" << unit(2) + "unchanged\n";
+    QTest::newRow("--quiet: progress only for the units that did not end well") << FleetProfile << FleetInventory
+        << QStringList{"--quiet"} << 7
+        << QStringList{unit(1), unit(3), unit(4), unit(5), unit(6), "6 units: 1 changes, 1 unchanged, 2 unreachable"}
+        << unit(3) + "blocked: " << unit(4) + "unreachable: ";
     QTest::newRow("no profile, cells only, --only, --jobs 1")
         << QByteArray()
         << QByteArray("host,IPsrv,URLaddr,Port\nH1,192.0.2.10,reports.example.net,7777\nH2,10.0.0.9,x.example.net,7777\n")
@@ -301,40 +306,40 @@ void FleetTest::plan_data()
         << QStringList{QStringLiteral("%1 (tcp:%1): server: IPsrv 192.0.2.10 -> 10.0.0.9, URLaddr reports.example.net -> x.example.net")
                            .arg(fleetIp(2) + QLatin1Char(':') + QString::number(FleetPort)),
                        "2 units: 1 changes, 1 unchanged, 0 unreachable, 0 failed, 0 blocked"}
-        << QString();
+        << QString() << QString();
 
     // Refused before any unit hears a thing.
     QTest::newRow("the window's profile for every unit") << WindowProfile
         << QByteArray("name,host\nu1,H1\nu2,H2\n") << QStringList() << 2 << QStringList()
         << "tallyctl: a profile's EthMAC and IncrementMac are ignored: a unit's MAC comes from the inventory's "
            "EthMAC column\ntallyctl: units.csv: line 2 (u1) and line 3 (u2) would both get EthIP 192.168.0.100; "
-           "give EthIP per unit in the inventory, or leave its group (ethernet) out with --only\n";
+           "give EthIP per unit in the inventory, or leave its group (ethernet) out with --only\n" << QString();
     QTest::newRow("one static EthIP twice") << FleetProfile
         << QByteArray("name,host,EthIP\nu1,H1,10.0.0.5\nu2,H2,10.0.0.6\nu3,H3,10.0.0.5\n") << QStringList() << 2
-        << QStringList() << "line 2 (u1) and line 4 (u3) would both get EthIP 10.0.0.5";
+        << QStringList() << "line 2 (u1) and line 4 (u3) would both get EthIP 10.0.0.5" << QString();
     QTest::newRow("one MAC twice, in other letter cases") << QByteArray()
         << QByteArray("name,host,EthMAC\nu1,H1,00-1a-2b-3c-4d-01\nu2,H2,00-1A-2B-3C-4D-01\n") << QStringList() << 2
-        << QStringList() << "line 2 (u1) and line 3 (u2) would both get EthMAC";
+        << QStringList() << "line 2 (u1) and line 3 (u2) would both get EthMAC" << QString();
     QTest::newRow("a cell the value rules refuse") << FleetProfile
         << QByteArray("name;host;EthIP\nu1;H1;I1\nu2;H2;192.168.0.300\n") << QStringList() << 2 << QStringList()
-        << "tallyctl: units.csv line 3 (u2): EthIP: ";
+        << "tallyctl: units.csv line 3 (u2): EthIP: " << QString();
     QTest::newRow("a multicast MAC") << QByteArray()
         << QByteArray("name,host,EthMAC\nu1,H1,01-1a-2b-3c-4d-01\n") << QStringList() << 2 << QStringList()
-        << "tallyctl: units.csv line 2 (u1): EthMAC: ";
+        << "tallyctl: units.csv line 2 (u1): EthMAC: " << QString();
     QTest::newRow("a key of a planned group missing") << QByteArray(FleetProfile).replace("Gateway=192.168.0.1\n", "")
         << FleetInventory << QStringList() << 2 << QStringList()
-        << "tallyctl: units.csv line 2 (u1): Gateway: missing from the profile";
+        << "tallyctl: units.csv line 2 (u1): Gateway: missing from the profile" << QString();
     QTest::newRow("a row's own profile not UTF-8") << FleetProfile
         << QByteArray("name,host,profile\nu1,H1,\nu2,H2,bad.ini\n") << QStringList() << 2 << QStringList()
-        << "tallyctl: units.csv line 3 (u2): the profile bad.ini: APN: line 2 is not UTF-8 text";
+        << "tallyctl: units.csv line 3 (u2): the profile bad.ini: APN: line 2 is not UTF-8 text" << QString();
     QTest::newRow("an inventory in Windows-1251") << FleetProfile
         << QByteArray("name;host\n\xcc\xe0\xe3\xe0\xe7\xe8\xed;H1\n") << QStringList() << 2 << QStringList()
-        << "tallyctl: units.csv line 2: the file is not UTF-8; save it from the spreadsheet as \"CSV UTF-8\"\n";
+        << "tallyctl: units.csv line 2: the file is not UTF-8; save it from the spreadsheet as \"CSV UTF-8\"\n" << QString();
     QTest::newRow("a key column in another letter case") << FleetProfile
         << QByteArray("name,host,EthIp\nu1,H1,I1\n") << QStringList() << 2 << QStringList()
-        << "the column \"EthIp\" differs from EthIP only in letter case";
+        << "the column \"EthIp\" differs from EthIP only in letter case" << QString();
     QTest::newRow("nothing to plan") << QByteArray() << QByteArray("host,shop\nH1,a\n") << QStringList() << 2
-        << QStringList() << "tallyctl: nothing to plan";
+        << QStringList() << "tallyctl: nothing to plan" << QString();
 }
 
 void FleetTest::plan()
@@ -345,6 +350,7 @@ void FleetTest::plan()
     QFETCH(int, exitCode);
     QFETCH(QStringList, out);
     QFETCH(QString, err);
+    QFETCH(QString, progress);
 
     QStringList arguments{"plan", "--inventory", "units.csv"};
     QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(inventory)));
@@ -355,7 +361,11 @@ void FleetTest::plan()
     }
     const int logged = fileBytes(logPath).size();
     const Run run = tallyctl(arguments + options);
-    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    QVERIFY2(run.err.contains(err) && run.err.contains(progress), qPrintable(run.err));
+    // Without a terminal, plain lines.
+    QVERIFY(!run.err.contains(QLatin1Char('\r')) && !run.err.contains(QLatin1Char('\x1b')));
+    if (options.contains("--quiet"))
+        QVERIFY2(!run.err.contains("): unchanged") && !run.err.contains("): token:"), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), out.size());

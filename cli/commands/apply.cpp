@@ -5,6 +5,7 @@
 #include "fleet/fleetrun.h"
 #include "fleet/inventory.h"
 #include "fleet/planfile.h"
+#include "fleet/progress.h"
 #include "settingsfile.h"
 #include "unitcontext.h"
 #include "unitsession.h"
@@ -59,6 +60,17 @@ bool endedWell(ApplyState state)
     return state == ApplyState::Changed || state == ApplyState::Unchanged;
 }
 
+// The unit's line: its state, the groups written and why.
+QString unitLine(const InventoryRow &row, const UnitResult &result)
+{
+    QString text = QStringLiteral("%1 (%2): %3").arg(row.name, row.channelName(), stateName(result.state));
+    if (!result.groups.isEmpty())
+        text += QStringLiteral(": ") + result.groups.join(QStringLiteral(", "));
+    if (!result.message.isEmpty())
+        text += QStringLiteral(": ") + result.message;
+    return text;
+}
+
 QString withCause(const QString &message, const QString &cause)
 {
     return cause.isEmpty() ? message : message + QStringLiteral(" (") + cause + QLatin1Char(')');
@@ -105,6 +117,7 @@ private:
     QMutex recordLock;
     std::atomic<bool> stopped{false};
     std::atomic<int> failures{0};
+    FleetProgress *progress = nullptr;
     int failLimit = -1;
 };
 
@@ -315,6 +328,7 @@ void ApplyRun::applyUnit(int index, int round)
         result = UnitResult();
         result.round = round;
         record(index);
+        progress->unitEnded(stateName(result.state), false, unitLine(plan.units.at(index).row, result));
         return;
     }
     const PlannedUnit &unit = plan.units.at(index);
@@ -325,6 +339,7 @@ void ApplyRun::applyUnit(int index, int round)
             stopped = true;
     }
     record(index);
+    progress->unitEnded(stateName(result.state), endedWell(result.state), unitLine(unit.row, result));
 }
 
 void ApplyRun::record(int index)
@@ -425,6 +440,11 @@ int ApplyRun::run()
     for (int round = 1; round <= invocation.rounds && !pending.isEmpty(); ++round) {
         if (round > 1 && invocation.roundWaitSeconds > 0)
             QThread::sleep(unsigned(invocation.roundWaitSeconds));
+        QStringList stateNames;
+        for (ApplyState state : allStates)
+            stateNames << stateName(state);
+        FleetProgress roundProgress(pending.size(), stateNames, invocation.quiet);
+        progress = &roundProgress;
         QList<int> batch = pending;
         if (round == 1 && invocation.canary > 0) {
             const QList<int> canaries = pending.mid(0, invocation.canary);
@@ -438,6 +458,8 @@ int ApplyRun::run()
             batch = pending.mid(invocation.canary);
         }
         runRound(batch, round);
+        roundProgress.finish();
+        progress = nullptr;
         QList<int> next;
         for (int index : pending) {
             if (results.at(index).state == ApplyState::Unreachable)
@@ -455,14 +477,8 @@ int ApplyRun::run()
         const UnitResult &result = results.at(index);
         const InventoryRow &row = plan.units.at(index).row;
         ++counts[result.state];
-        if (result.state != ApplyState::Unchanged) {
-            text += QStringLiteral("%1 (%2): %3").arg(row.name, row.channelName(), stateName(result.state));
-            if (!result.groups.isEmpty())
-                text += QStringLiteral(": ") + result.groups.join(QStringLiteral(", "));
-            if (!result.message.isEmpty())
-                text += QStringLiteral(": ") + result.message;
-            text += QLatin1Char('\n');
-        }
+        if (result.state != ApplyState::Unchanged)
+            text += unitLine(row, result) + QLatin1Char('\n');
         QJsonArray groups;
         for (const QString &group : result.groups)
             groups << group;

@@ -4,6 +4,7 @@
 #include "fleet/fleetplan.h"
 #include "fleet/fleetrun.h"
 #include "fleet/planfile.h"
+#include "fleet/progress.h"
 #include "unitcontext.h"
 #include "unitsession.h"
 
@@ -106,6 +107,17 @@ QString changesText(const PlannedUnit &unit, const UnitReading &reading)
     return groups.join(QStringLiteral("; "));
 }
 
+// The unit's line: its changes, or its state and why.
+QString unitLine(const PlannedUnit &unit, const UnitReading &reading)
+{
+    const QString head = QStringLiteral("%1 (%2): ").arg(unit.row.name, unit.row.channelName());
+    if (reading.state == PlanState::Changes)
+        return head + changesText(unit, reading);
+    if (reading.message.isEmpty())
+        return head + stateName(reading.state);
+    return head + stateName(reading.state) + QStringLiteral(": ") + reading.message;
+}
+
 QJsonObject changesJson(const PlannedUnit &unit, const UnitReading &reading)
 {
     QJsonObject groups;
@@ -159,8 +171,18 @@ int planCommand(UnitContext &context)
     QVector<UnitReading> readings(plan.units.size());
     // Each worker fills its unit's slot alone.
     UnitReading *readingSlots = readings.data();
-    runUnits(plan.units.size(), invocation.jobs,
-             [&](int unit) { readUnit(invocation, clock, plan.units.at(unit), readingSlots[unit]); });
+    QStringList stateNames;
+    for (PlanState state : allStates)
+        stateNames << stateName(state);
+    FleetProgress progress(plan.units.size(), stateNames, invocation.quiet);
+    runUnits(plan.units.size(), invocation.jobs, [&](int unit) {
+        UnitReading &reading = readingSlots[unit];
+        readUnit(invocation, clock, plan.units.at(unit), reading);
+        progress.unitEnded(stateName(reading.state),
+                           reading.state == PlanState::Changes || reading.state == PlanState::Unchanged,
+                           unitLine(plan.units.at(unit), reading));
+    });
+    progress.finish();
 
     const QString planId = newPlanId();
     const QByteArray sealKey = newSealKey();
@@ -173,11 +195,8 @@ int planCommand(UnitContext &context)
         const UnitReading &reading = readings.at(index);
         ++counts[reading.state];
         const QString channel = unit.row.channelName();
-        const QString head = QStringLiteral("%1 (%2): ").arg(unit.row.name, channel);
-        if (reading.state == PlanState::Changes)
-            text += head + changesText(unit, reading) + QLatin1Char('\n');
-        else if (reading.state != PlanState::Unchanged)
-            text += head + stateName(reading.state) + QStringLiteral(": ") + reading.message + QLatin1Char('\n');
+        if (reading.state != PlanState::Unchanged)
+            text += unitLine(unit, reading) + QLatin1Char('\n');
         const QJsonObject common{{QStringLiteral("name"), unit.row.name},
                                  {QStringLiteral("channel"), channel},
                                  {QStringLiteral("state"), stateName(reading.state)},
