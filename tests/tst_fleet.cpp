@@ -458,7 +458,8 @@ void FleetTest::apply()
     QVERIFY(writeFile(QStringLiteral("drift.ini"), "[General]\nIPsrv=10.9.9.9\nURLaddr=x\nPort=1\n"));
     QCOMPARE(tallyctl({"plan", "profile.ini", "--inventory", "units.csv", "-o", "plan.json"}).exitCode, 7);
     if (between == QStringList{"touch"}) {
-        QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(FleetInventory) + "# edited\n"));
+        // A row that reaches unit 1 again: the edit is named, not what planning it would find.
+        QVERIFY(writeFile(QStringLiteral("units.csv"), withFleet(FleetInventory + "u7;H1;I1;;;;\n")));
     } else if (!between.isEmpty()) {
         between.last() = QString::fromUtf8(withFleet(between.last().toUtf8()));
         QCOMPARE(tallyctl(between).exitCode, 0);

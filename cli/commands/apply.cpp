@@ -10,6 +10,7 @@
 #include "unitcontext.h"
 #include "unitsession.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -91,7 +92,7 @@ bool isFileName(const QString &name)
 class ApplyRun
 {
 public:
-    ApplyRun(UnitContext &context) : context(context), invocation(context.invocation) {}
+    explicit ApplyRun(UnitContext &context) : context(context), invocation(context.invocation) {}
     int run();
 
 private:
@@ -125,6 +126,15 @@ bool ApplyRun::load(QString &error)
 {
     if (!loadPlan(invocation.argument, stored, error))
         return false;
+    // An edited inventory or profile is named as such, not by what its checks would find.
+    for (const PlanSource &source : {stored.inventory, stored.profile}) {
+        QFile file(source.path);
+        if (!source.path.isEmpty() && file.open(QIODevice::ReadOnly)
+            && QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) != source.sha256) {
+            error = QStringLiteral("%1 changed since the plan; nothing was sent: plan again").arg(source.path);
+            return false;
+        }
+    }
     QStringList notices;
     if (!makeFleetPlan(stored.profile.path, stored.inventory.path, stored.only, plan, notices, error))
         return false;
