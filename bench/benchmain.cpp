@@ -6,6 +6,7 @@
 #include "benchmath.h"
 #include "clirunner.h"
 #include "countingrelay.h"
+#include "fleetplanrun.h"
 #include "fleetrun.h"
 #include "rawreplay.h"
 #include "startuprun.h"
@@ -216,8 +217,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption fleetTalkingOption(QStringLiteral("fleet-talking"),
         QStringLiteral("Units of the fleet read at once (default %1).").arg(FleetTalking), QStringLiteral("N"),
         QString::number(FleetTalking));
+    const QCommandLineOption fleetPlanOption(QStringLiteral("fleet-plan"),
+        QStringLiteral("Measure only tallyctl plan and apply over %1 paced units, --jobs %2, against their ideal;\n"
+                       "then again with 10 % of the units not listening and 2 % silent.").arg(FleetUnits).arg(FleetTalking));
     parser.addOptions({runsOption, pacedOption, startupOption, stationOption, simulatorOption, probeOption,
-                       tallyctlOption, fleetOption, fleetRoundsOption, fleetUnitsOption, fleetTalkingOption});
+                       tallyctlOption, fleetOption, fleetRoundsOption, fleetUnitsOption, fleetTalkingOption,
+                       fleetPlanOption});
     parser.process(app);
 
     const int instantRuns = qMax(1, parser.value(runsOption).toInt());
@@ -235,6 +240,43 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString unitListen = UnitHost + QLatin1Char(':') + QString::number(Protocol::TcpPort);
+
+    if (parser.isSet(fleetPlanOption)) {
+        const QString loadBeforeFleet = loadAverage();
+        out() << "tallyconf fleet plan and apply benchmark: " << TALLY_BUILD_TYPE << " build, Qt " << qVersion()
+              << ", load average before " << loadBeforeFleet << "\n\n";
+        out() << "| measurement | runs | result | target |\n|---|---|---|---|\n";
+        const int units = parser.value(fleetUnitsOption).toInt() > 0 ? parser.value(fleetUnitsOption).toInt() : FleetUnits;
+        const struct {
+            int offline;
+            int silent;
+        } shapes[] = {{0, 0}, {units / 10, units / 50}};
+        for (const auto &shape : shapes) {
+            const FleetPlanRun::Result run = FleetPlanRun(tallyctl, simulator, workDir.path())
+                .run(units, FleetTalking, PacedBaud, shape.offline, shape.silent);
+            if (!run.ok) {
+                out() << "FAILED: " << run.error << '\n';
+                return 1;
+            }
+            const double planRatio = run.planMs / run.idealPlanMs;
+            const double applyRatio = run.applyMs / run.idealApplyMs;
+            const bool clean = shape.offline + shape.silent == 0;
+            out() << "| tallyctl plan and apply of a server address, " << run.units << " units"
+                  << (clean ? QString() : QStringLiteral(" (%1 not listening, %2 silent)").arg(shape.offline).arg(shape.silent))
+                  << ", --jobs " << FleetTalking << ", " << PacedBaud << " baud 8N1 | 1 | plan "
+                  << number(run.planMs / 1000, 2) << " s, ratio to ideal " << number(planRatio, 3) << " (one unit "
+                  << number(run.planOneMs) << " ms); apply " << number(run.applyMs / 1000, 2) << " s, ratio "
+                  << number(applyRatio, 3) << " (one unit " << number(run.applyOneMs) << " ms); tallyctl peak "
+                  << number(run.peakRssMb) << " MiB; \"" << run.planSummary << "\", \"" << run.applySummary << "\" | "
+                  << (clean ? target(planRatio <= 1.10 && applyRatio <= 1.10 && run.peakRssMb > 0 && run.peakRssMb <= 150,
+                                     QStringLiteral("ratios at most 1.10, at most 150 MB"))
+                            : QStringLiteral("-"))
+                  << " |\n";
+            out().flush();
+        }
+        out() << "load average after " << loadAverage() << '\n';
+        return 0;
+    }
 
     if (parser.isSet(fleetOption)) {
         const QString loadBeforeFleet = loadAverage();

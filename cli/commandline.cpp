@@ -15,6 +15,9 @@ namespace {
 
 // The options in the order their mistakes are named; the help lists them by helpSections.
 const OptionInfo optionTable[] = {
+    {"inventory", nullptr, "UNITS.csv", "plan", "--inventory UNITS.csv",
+     "the units, a CSV row each: host or serial, name, profile,\n"
+     "profile keys per unit (see the man page)"},
     {"host", nullptr, "ADDR[:PORT]", "read write test reset", nullptr,
      "the unit over TCP, port 20107 unless given; the parts of\n"
      "a dotted address are decimal (192.168.000.010)"},
@@ -23,7 +26,7 @@ const OptionInfo optionTable[] = {
     {"trace", nullptr, nullptr, "read write test reset", nullptr,
      "every frame and acknowledgement on stderr, in hex, with\n"
      "milliseconds since start, and every wait that runs out"},
-    {"journal", nullptr, "FILE", "read write test reset", nullptr,
+    {"journal", nullptr, "FILE", "read write test reset apply", nullptr,
      "append a JSON line per unit: time, channel, command,\n"
      "exit, message, groups, mac, cashDeskId (write: also\n"
      "macConfirmed, macVerified), and for each MAC taken from\n"
@@ -32,9 +35,10 @@ const OptionInfo optionTable[] = {
     {"json", nullptr, nullptr, nullptr, nullptr,
      "machine-readable output; read, test and write print an\n"
      "object with exit and message when they fail"},
-    {"output", "o", "FILE", "read", "[-o FILE]",
-     "read: store the values in FILE (INI), other keys kept"},
-    {"only", nullptr, "GROUPS", "write", "[--only GROUPS]",
+    {"output", "o", "FILE", "read plan", "[-o FILE]",
+     "read: store the values in FILE (INI), other keys kept;\n"
+     "plan: store the plan in FILE (JSON) and its key in FILE.key"},
+    {"only", nullptr, "GROUPS", "write plan", "[--only GROUPS]",
      "comma-separated, from: timeouts, token, server, gprs,\n"
      "ethernet, mac, priority, cashdesk (sent in that order)"},
     {"verify", nullptr, nullptr, "write", "[--verify]",
@@ -52,6 +56,28 @@ const OptionInfo optionTable[] = {
     {"lock-timeout", nullptr, "SECONDS", "write", "[--lock-timeout SECONDS]",
      "wait at most this long for another station's lock on\n"
      "PROFILE or on the journal (default 30)"},
+    {"jobs", nullptr, "N", "plan apply", "[--jobs N]",
+     "at most N units in exchange at once, 1 to 256 (default 16)"},
+    {"quiet", nullptr, nullptr, "plan apply", "[--quiet]",
+     "progress on stderr only for units that did not end well"},
+    {"backup", nullptr, "DIR", "apply", "[--backup DIR]",
+     "before its first write, every value of a unit in DIR/NAME.ini\n"
+     "(owner-only) and its row in DIR/inventory.csv"},
+    {"max-fail", nullptr, "N|N%", "apply", "[--max-fail N|N%]",
+     "when more units than this failed or drifted, start no more"},
+    {"canary", nullptr, "N", "apply", "[--canary N]",
+     "the first N units first, alone; the rest only if all of\n"
+     "them end changed or unchanged"},
+    {"rounds", nullptr, "N", "apply", "[--rounds N]",
+     "try units unreachable in a round again, up to N rounds\n"
+     "(default 1)"},
+    {"round-wait", nullptr, "SECONDS", "apply", "[--round-wait SECONDS]",
+     "the pause between rounds (default 30)"},
+    {"report", nullptr, "FILE", "apply", "[--report FILE]",
+     "a CSV row per unit: name, channel, state, groups, message"},
+    {"remaining", nullptr, "FILE", "apply", "[--remaining FILE]",
+     "the inventory rows of the units that did not end changed\n"
+     "or unchanged: the inventory of the next plan"},
     {"yes", nullptr, nullptr, "reset", "--yes",
      "reset: confirm"},
     {"help", "h", nullptr, nullptr, nullptr,
@@ -69,6 +95,12 @@ const CommandInfo commandTable[] = {
      "response time, the signal level", testCommand},
     {"reset", "full|journal|z-reports|settings|first-command|all-commands", "erase a data area of the unit",
      resetCommand},
+    {"plan", "[PROFILE]",
+     "read every unit of the inventory and show what a write of\n"
+     "PROFILE and the inventory's values would change; writes nothing", planCommand},
+    {"apply", "PLAN",
+     "carry out a plan stored by plan -o: write to each unit the\n"
+     "groups that differ, read them back and compare", applyCommand},
 };
 
 // The help's groups of options, in its order.
@@ -76,8 +108,9 @@ const struct {
     const char *title;
     const char *options;
 } helpSections[] = {
-    {"Channel (one is needed by every command but list-ports):", "host serial"},
+    {"Channel (one is needed by every command but list-ports, plan and apply):", "host serial"},
     {"Options of write:", "only verify increment-mac no-increment-mac series lock-timeout"},
+    {"Options of plan and apply:", "inventory jobs quiet backup max-fail canary rounds round-wait report remaining"},
     {"Other options:", "output yes json trace journal help version"},
 };
 
@@ -248,6 +281,11 @@ QString Invocation::channelName() const
     return QStringLiteral("tcp:%1:%2").arg(shown).arg(port);
 }
 
+bool parseHostAddress(const QString &text, QString &host, quint16 &port)
+{
+    return parseHost(text, host, port);
+}
+
 const CommandInfo *findCommand(const QString &name)
 {
     for (const CommandInfo &info : commandTable) {
@@ -294,13 +332,14 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
     if (!command)
         return fail(error, QStringLiteral("unknown command \"%1\"").arg(invocation.command));
     const int takes = *command->argumentName ? 1 : 0;
-    if (positional.size() - 1 != takes) {
+    const bool optional = *command->argumentName == '[';
+    if (positional.size() - 1 != takes && !(optional && positional.size() == 1)) {
         return fail(error, takes == 0
                                ? QStringLiteral("%1 takes no arguments").arg(invocation.command)
                                : QStringLiteral("usage: tallyctl %1 %2")
                                      .arg(invocation.command, QLatin1String(command->argumentName)));
     }
-    if (takes > 0)
+    if (positional.size() > 1)
         invocation.argument = positional.at(1);
 
     for (const OptionInfo &info : optionTable) {
@@ -331,6 +370,44 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
             return fail(error, QStringLiteral("--lock-timeout expects whole seconds from 0 to %1, got \"%2\"")
                                    .arg(FileLock::MaxTimeoutSeconds).arg(text));
     }
+    if (parser.isSet(QStringLiteral("jobs"))) {
+        bool ok = false;
+        const QString text = parser.value(QStringLiteral("jobs"));
+        invocation.jobs = text.toInt(&ok, 10);
+        if (!ok || invocation.jobs < 1 || invocation.jobs > 256)
+            return fail(error, QStringLiteral("--jobs expects a number from 1 to 256, got \"%1\"").arg(text));
+    }
+    const auto number = [&parser](const char *name, int low, int high, int &value) {
+        if (!parser.isSet(QLatin1String(name)))
+            return true;
+        bool ok = false;
+        value = parser.value(QLatin1String(name)).toInt(&ok, 10);
+        return ok && value >= low && value <= high;
+    };
+    if (!number("canary", 1, 1000000, invocation.canary))
+        return fail(error, QStringLiteral("--canary expects a number of units from 1"));
+    if (!number("rounds", 1, 1000, invocation.rounds))
+        return fail(error, QStringLiteral("--rounds expects a number from 1 to 1000"));
+    if (!number("round-wait", 0, 86400, invocation.roundWaitSeconds))
+        return fail(error, QStringLiteral("--round-wait expects whole seconds from 0 to 86400"));
+    if (parser.isSet(QStringLiteral("max-fail"))) {
+        QString text = parser.value(QStringLiteral("max-fail"));
+        invocation.maxFailPercent = text.endsWith(QLatin1Char('%'));
+        if (invocation.maxFailPercent)
+            text.chop(1);
+        bool ok = isDigits(text);
+        invocation.maxFail = text.toInt(&ok, 10);
+        if (!ok || !isDigits(text) || (invocation.maxFailPercent && invocation.maxFail > 100))
+            return fail(error, QStringLiteral("--max-fail expects a number of units or a share such as 10%, got \"%1\"")
+                                   .arg(parser.value(QStringLiteral("max-fail"))));
+    }
+    invocation.quiet = parser.isSet(QStringLiteral("quiet"));
+    invocation.backup = parser.value(QStringLiteral("backup"));
+    invocation.report = parser.value(QStringLiteral("report"));
+    invocation.remaining = parser.value(QStringLiteral("remaining"));
+    invocation.inventory = parser.value(QStringLiteral("inventory"));
+    if (invocation.command == QLatin1String("plan") && invocation.inventory.isEmpty())
+        return fail(error, QStringLiteral("plan needs --inventory UNITS.csv"));
     if (parser.isSet(QStringLiteral("journal")) && invocation.journal.isEmpty())
         return fail(error, QStringLiteral("--journal needs a file name"));
     if (parser.isSet(QStringLiteral("output")) && invocation.output.isEmpty())
@@ -351,7 +428,9 @@ bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QStr
         if (invocation.serial.isEmpty())
             return fail(error, QStringLiteral("--serial needs a port name"));
     }
-    if (invocation.command != QLatin1String("list-ports") && !invocation.hasChannel())
+    const bool onOneUnit = !QStringList{QStringLiteral("list-ports"), QStringLiteral("plan"), QStringLiteral("apply")}
+                                .contains(invocation.command);
+    if (onOneUnit && !invocation.hasChannel())
         return fail(error, QStringLiteral("%1 talks to a unit: give --host ADDR[:PORT] or --serial NAME")
                                .arg(invocation.command));
 
@@ -409,6 +488,10 @@ QString helpText()
         "  6  read: a value holds a line break, another control character or bytes that are\n"
         "     not UTF-8, which KEY=value lines (or, for such bytes, -o's file) cannot carry;\n"
         "     --json shows it\n"
+        "  7  plan: a unit was unreachable, failed, or blocked (the plan would change the\n"
+        "     address it is reached at); every other unit was read\n"
+        "     apply: a unit did not end changed or unchanged\n"
+        "  8  apply: --max-fail or --canary stopped the run\n"
         "  A series exits 0 when every unit succeeded, otherwise with the first failure's code.\n"
         "  A journal line that cannot be written fails its unit (1) and ends a series.\n"
         "\n"

@@ -17,12 +17,14 @@ enum ExitCode {
     ExitUnit = 4,           // the unit refused or did not answer
     ExitVerify = 5,         // the unit confirmed a write but holds something else
     ExitNotText = 6,        // read: the unit holds a value KEY=value text (or -o's file) cannot carry
+    ExitFleet = 7,          // plan, apply: a unit did not end well (unreachable, failed, blocked, ...)
+    ExitStopped = 8,        // apply: --max-fail or --canary stopped the run
 };
 
 // One run of tallyctl as the command line asks for it.
 struct Invocation {
-    QString command;            // list-ports, read, write, test, reset; empty for --help/--version
-    QString argument;           // PROFILE of write, the kind of test and reset
+    QString command;            // list-ports, read, write, test, reset, plan; empty for --help/--version
+    QString argument;           // PROFILE of write and plan, the kind of test and reset
 
     // The channel: a TCP host (and port), or a serial port by name or system location.
     QString host;
@@ -36,8 +38,19 @@ struct Invocation {
     bool json = false;
     bool trace = false;
     QString journal;
-    QString output;             // read -o
-    QList<WriteGroup> groups;   // write: the groups to send, in write-all order
+    QString output;             // read -o, plan -o
+    QList<WriteGroup> groups;   // write: the groups to send, in write-all order; plan: to plan
+    QString inventory;          // plan --inventory
+    int jobs = 16;              // plan, apply --jobs: units in exchange at once
+    QString backup;             // apply --backup DIR
+    int maxFail = -1;           // apply --max-fail: -1 for none
+    bool maxFailPercent = false;    // maxFail is a share of the units to apply
+    int canary = 0;             // apply --canary
+    int rounds = 1;             // apply --rounds
+    int roundWaitSeconds = 30;  // apply --round-wait
+    QString report;             // apply --report
+    QString remaining;          // apply --remaining
+    bool quiet = false;         // plan, apply: progress only for units that did not end well
     bool verify = false;
     bool series = false;
     enum class MacIncrement { AsProfile, On, Off } macIncrement = MacIncrement::AsProfile;
@@ -56,7 +69,7 @@ class UnitContext;
 // the man page and the bash completion are checked against it.
 struct CommandInfo {
     const char *name;
-    const char *argumentName;   // the one argument it takes; empty when none
+    const char *argumentName;   // the one argument it takes; empty when none; [NAME] when optional
     const char *description;    // its lines in the help
     int (*run)(UnitContext &context);
 };
@@ -78,6 +91,10 @@ const QList<OptionInfo> &optionList();
 
 // The command of that name; null when there is none.
 const CommandInfo *findCommand(const QString &name);
+
+// ADDR or ADDR:PORT as --host reads it: the host (a dotted address in decimal) and the port,
+// 20107 unless given. False when the text is no such address.
+bool parseHostAddress(const QString &text, QString &host, quint16 &port);
 
 // Reads the arguments (argv[0] first). On a usage error returns false with the reason.
 bool parseCommandLine(const QStringList &arguments, Invocation &invocation, QString &error);

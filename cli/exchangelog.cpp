@@ -39,12 +39,14 @@ void ExchangeLog::received(const QByteArray &bytes)
     print('<', hexText(bytes));
     if (awaitingAck) {
         awaitingAck = false;
+        answered = answered || quint8(bytes.at(0)) != Protocol::Ack;
         if (quint8(bytes.at(0)) != Protocol::Ack)
             lastProblem = QStringLiteral("the unit refused the request (%1)").arg(hexText(bytes.left(1)));
         return;
     }
 
     // A response frame, whole or as far as it came.
+    answered = true;
     const QByteArray data = bytes.mid(2, bytes.size() - 3);
     if (quint8(bytes.at(0)) != Protocol::Stx)
         lastProblem = QStringLiteral("the response does not start with 02: %1").arg(hexText(bytes));

@@ -22,6 +22,9 @@ public:
 
     // Why the last exchange failed, in a few words; empty when the line showed nothing wrong.
     QString problem() const { return lastProblem; }
+    // Whether the unit has answered a request at all, a refusal included; an acknowledgement
+    // alone is no answer. A unit that never answered was not reached.
+    bool answeredAnything() const { return answered; }
 
 private:
     void print(char direction, const QString &text) const;
@@ -31,6 +34,7 @@ private:
     QByteArray lastRequest;     // data of the last request frame
     bool awaitingAck = false;
     QString lastProblem;
+    bool answered = false;
 };
 
 #endif // EXCHANGELOG_H

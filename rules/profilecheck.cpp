@@ -210,3 +210,15 @@ bool checkProfileFile(const SettingsFile &file, const QStringList &needed, const
     }
     return true;
 }
+
+bool checkWriteProfile(const SettingsFile &file, const QList<WriteGroup> &groups, const QStringList &optional,
+                       Profile &profile, WriteRecords &records, Rejection &rejection)
+{
+    QStringList needed;
+    for (WriteGroup group : groups)
+        needed += writeGroupKeys(group);
+    if (!checkProfileFile(file, needed, optional, rejection))
+        return false;
+    profile = Profile::load(file.settings());
+    return encodeGroups(profile, groups, records, rejection);
+}

@@ -33,4 +33,10 @@ bool checkProfileEncoding(const SettingsFile &file, Rejection &rejection);
 bool checkProfileFile(const SettingsFile &file, const QStringList &needed, const QStringList &optional,
                       Rejection &rejection);
 
+// What a write checks of a profile file before the channel opens, and what a plan checks of
+// each unit's values: checkProfileFile() for the keys of the groups (and `optional`), then the
+// value rules. Fills the profile as loaded and the records that would go out.
+bool checkWriteProfile(const SettingsFile &file, const QList<WriteGroup> &groups, const QStringList &optional,
+                       Profile &profile, WriteRecords &records, Rejection &rejection);
+
 #endif // PROFILECHECK_H

@@ -4,7 +4,8 @@
 # line), the same for tallyctl read and write as whole processes, and the time and memory the
 # configurator needs to show its window. Prints one table.
 # Arguments go to the benchmark: --runs N, --paced-runs N, --startup-runs N; --fleet measures only
-# a thousand paced units in one simulator process (--fleet-rounds N, --fleet-units N, --fleet-talking N).
+# a thousand paced units in one simulator process (--fleet-rounds N, --fleet-units N, --fleet-talking N);
+# --fleet-plan measures only tallyctl plan and apply over such a fleet (--fleet-units N).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

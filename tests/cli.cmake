@@ -16,3 +16,11 @@ target_compile_definitions(tst_commandline PRIVATE
 
 # The MAC series in-process: the file lock, the journal and the handout of a profile's next MAC.
 tally_add_test(tst_macseries SOURCES tst_macseries.cpp LIBS tallyctlcore TIMEOUT 30)
+
+# The fleet: the inventory as read from its bytes, and plan against the simulator's fleet of units
+# on hosts 200 and up, port 20177.
+tally_add_test(tst_fleet SOURCES tst_fleet.cpp LIBS tallyctlcore TIMEOUT 120)
+target_compile_definitions(tst_fleet PRIVATE
+    TALLYCTL_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:tallyctl>"
+    UNIT_SIMULATOR_PATH="${TALLYCONF_RUNTIME_DRIVE}$<TARGET_FILE:unit-simulator>")
+add_dependencies(tst_fleet tallyctl unit-simulator)

@@ -108,6 +108,18 @@ void TestCommandLine::parses_data()
                                       << QString();
     QTest::newRow("leading-zero octets are decimal") << QStringList{"read", "--host", "127.000.010.010:7"}
         << "read tcp:127.0.10.10:7" << QString();
+    QTest::newRow("plan needs no channel, PROFILE may be left out") << QStringList{"plan", "--inventory", "u.csv"}
+        << "plan" << QString();
+    QTest::newRow("plan with PROFILE") << QStringList{"plan", "p.ini", "--inventory", "u.csv", "--jobs", "256"}
+        << "plan p.ini" << QString();
+    QTest::newRow("plan without an inventory") << QStringList{"plan", "p.ini"} << QString()
+                                               << "plan needs --inventory UNITS.csv";
+    QTest::newRow("apply needs no channel") << QStringList{"apply", "plan.json", "--max-fail", "10%", "--canary", "2"}
+        << "apply plan.json" << QString();
+    QTest::newRow("--max-fail neither a number nor a share") << QStringList{"apply", "p.json", "--max-fail", "-1"}
+        << QString() << "--max-fail expects a number of units or a share such as 10%, got \"-1\"";
+    QTest::newRow("--jobs out of range") << QStringList{"plan", "--inventory", "u.csv", "--jobs", "0"} << QString()
+                                         << "--jobs expects a number from 1 to 256, got \"0\"";
     QTest::newRow("list-ports needs no channel") << QStringList{"list-ports", "--json"} << "list-ports" << QString();
     QTest::newRow("--help") << QStringList{"--help"} << "help" << QString();
     QTest::newRow("--help of an unknown command") << QStringList{"flash", "--help"} << "help" << QString();
@@ -176,6 +188,10 @@ void TestCommandLine::commandHelp_data()
            "        [--increment-mac | --no-increment-mac] [--series] [--lock-timeout SECONDS]"
         << unitOptions + QStringList{"--only", "--verify", "--increment-mac", "--no-increment-mac", "--series",
                                      "--lock-timeout"} + everyCommand + lineOptions + last;
+    QTest::newRow("plan") << "plan"
+        << "Usage: tallyctl [options] plan [PROFILE] --inventory UNITS.csv [-o FILE] [--only GROUPS]\n"
+           "        [--jobs N] [--quiet]"
+        << QStringList{"--only", "--inventory", "--jobs", "--quiet", "-o, --output"} + everyCommand + last;
     QTest::newRow("test") << "test" << "Usage: tallyctl [options] test unit|modem|server|signal"
                           << unitOptions + everyCommand + lineOptions + last;
 }

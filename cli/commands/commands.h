@@ -10,5 +10,7 @@ int readCommand(UnitContext &context);
 int writeCommand(UnitContext &context);
 int testCommand(UnitContext &context);
 int resetCommand(UnitContext &context);
+int planCommand(UnitContext &context);
+int applyCommand(UnitContext &context);
 
 #endif // COMMANDS_H

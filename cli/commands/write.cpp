@@ -115,25 +115,20 @@ Outcome WriteRun::writeUnit(int unit)
 
     // The file must say what goes to the unit: keys the groups need, spelt right, read by the
     // INI format as written, not longer than the window's fields (the window would cut them).
-    QStringList needed;
-    for (WriteGroup group : invocation.groups)
-        needed += writeGroupKeys(group);
+    // Every value is checked before the channel is opened: a bad one leaves the unit untouched.
     const bool writesMac = invocation.groups.contains(WriteGroup::Mac);
     const QStringList optional = writesMac ? QStringList{incrementMacKey, lastMacKey} : QStringList();
-    if (!checkProfileFile(file, needed, optional, rejection))
+    Profile profile;
+    WriteRecords records;
+    if (!checkWriteProfile(file, invocation.groups, optional, profile, records, rejection))
         return rejected(rejection);
-    const Profile profile = Profile::load(settings);
     const bool incrementMac = writesMac
         && (invocation.macIncrement == Invocation::MacIncrement::On
             || (invocation.macIncrement == Invocation::MacIncrement::AsProfile
                 && settings.value(incrementMacKey, false).toBool()));
 
-    // Every value is checked before the channel is opened: a bad one leaves the unit untouched.
     // With the MAC moving on this is a first look at it; the address itself is taken from the
     // file when its frame is about to go, since another station may have moved it on meanwhile.
-    WriteRecords records;
-    if (!encodeGroups(profile, invocation.groups, records, rejection))
-        return rejected(rejection);
     if (writesMac && MacSeries::place(settings, profile.value(macKey), incrementMac, rejection) == MacPlace::Outside)
         return rejected(rejection);
     Profile sent = sentValues(records, invocation.groups);
