@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString macKey = QStringLiteral("EthMAC");
+const QString macKey = QLatin1String(ProfileKey::EthMAC);
 const QString lastMacKey = QStringLiteral("LastMAC");
 
 } // namespace

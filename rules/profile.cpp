@@ -78,6 +78,13 @@ QStringList Profile::keys(WriteGroup group)
     return names;
 }
 
+WriteGroup Profile::group(const QString &key)
+{
+    const KeyInfo *info = keyInfo(key);
+    Q_ASSERT(info);
+    return info ? info->group : WriteGroup::Timeouts;
+}
+
 int Profile::maxLength(const QString &key)
 {
     const KeyInfo *info = keyInfo(key);

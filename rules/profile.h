@@ -55,6 +55,8 @@ public:
     static const QStringList &keys();
     // The keys a write of the group sends, in the file's order.
     static QStringList keys(WriteGroup group);
+    // The group a write of the key goes with (one of the 19 keys).
+    static WriteGroup group(const QString &key);
 
     // The most characters the window's field for this key holds (0: not a text field). A text
     // loaded from a file is cut to it, as the field cuts it.

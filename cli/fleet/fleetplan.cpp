@@ -16,8 +16,9 @@
 
 namespace {
 
-const QString macKey = QStringLiteral("EthMAC");
-const QString incrementMacKey = QStringLiteral("IncrementMac");
+const QString macKey = QLatin1String(ProfileKey::EthMAC);
+const QString incrementMacKey = QLatin1String(ProfileKey::IncrementMac);
+const QString ethIpKey = QLatin1String(ProfileKey::EthIP);
 
 // A profile as the plan reads it, once however many rows use it.
 struct ProfileSource {
@@ -226,9 +227,7 @@ bool makeFleetPlan(const QString &profilePath, const QString &inventoryPath, con
             error = QStringLiteral("%1: %2 and %3 would both get %4 %5; give %4 per unit in the inventory, or "
                                    "leave its group (%6) out with --only")
                         .arg(inventoryPath, first.label(), unit.row.label(), key, value,
-                             writeGroupName(key == macKey ? WriteGroup::Mac
-                                            : key == QLatin1String("EthIP") ? WriteGroup::Ethernet
-                                                                             : WriteGroup::CashDeskId));
+                             writeGroupName(Profile::group(key)));
             return false;
         }
     }
@@ -261,12 +260,12 @@ QList<PlannedChange> plannedChanges(const PlannedUnit &unit, const Profile &held
 
 QString blockedReason(const PlannedUnit &unit, const Profile &held)
 {
-    if (unit.row.host.isEmpty() || held.value(QStringLiteral("EthIP")) != unit.row.host
+    if (unit.row.host.isEmpty() || held.value(ethIpKey) != unit.row.host
         || !unit.groups.contains(WriteGroup::Ethernet))
         return QString();
     QStringList moved;
-    for (const QString &key : {QStringLiteral("EthIP"), QStringLiteral("EthMask"), QStringLiteral("Gateway"),
-                               QStringLiteral("UseDHCP")}) {
+    for (const char *name : {ProfileKey::EthIP, ProfileKey::EthMask, ProfileKey::Gateway, ProfileKey::UseDHCP}) {
+        const QString key = QLatin1String(name);
         if (held.value(key) != unit.planned.value(key))
             moved << key;
     }
