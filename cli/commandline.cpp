@@ -23,9 +23,11 @@ const OptionInfo optionTable[] = {
      "a dotted address are decimal (192.168.000.010)"},
     {"serial", nullptr, "NAME", "read write test reset", nullptr,
      "a serial port by name (ttyUSB0, COM3) or path; 9600 8N1"},
-    {"trace", nullptr, nullptr, "read write test reset", nullptr,
+    {"trace", nullptr, nullptr, "read write test reset plan apply", nullptr,
      "every frame and acknowledgement on stderr, in hex, with\n"
-     "milliseconds since start, and every wait that runs out"},
+     "milliseconds since start, and every wait that runs out;\n"
+     "plan, apply: a unit's lines together when it ends, each\n"
+     "starting with its name"},
     {"journal", nullptr, "FILE", "read write test reset apply", nullptr,
      "append a JSON line per unit: time, channel, command,\n"
      "exit, message, groups, mac, cashDeskId (write: also\n"

@@ -20,10 +20,27 @@ ExchangeLog::ExchangeLog(const QElapsedTimer &startClock, bool printingLines)
 {
 }
 
-void ExchangeLog::print(char direction, const QString &text) const
+void ExchangeLog::collectFor(const QString &name)
 {
-    if (printing)
-        Console::err(QStringLiteral("%1 %2 %3\n").arg(clock.elapsed(), 6).arg(QLatin1Char(direction)).arg(text));
+    unitName = name;
+}
+
+QString ExchangeLog::takeCollected()
+{
+    QString lines;
+    lines.swap(collected);
+    return lines;
+}
+
+void ExchangeLog::print(char direction, const QString &text)
+{
+    if (!printing)
+        return;
+    const QString line = QStringLiteral("%1 %2 %3\n").arg(clock.elapsed(), 6).arg(QLatin1Char(direction)).arg(text);
+    if (unitName.isEmpty())
+        Console::err(line);
+    else
+        collected += unitName + QLatin1Char(' ') + line;
 }
 
 void ExchangeLog::sent(const QByteArray &frame)

@@ -16,6 +16,11 @@ public:
     // `clock` runs from the start of the program; the trace's times count from there.
     ExchangeLog(const QElapsedTimer &clock, bool printing);
 
+    // Units exchanged at once would mix their lines: from here on the lines start with the
+    // unit's name and wait in takeCollected() until the unit is done.
+    void collectFor(const QString &unitName);
+    QString takeCollected();
+
     void sent(const QByteArray &frame) override;
     void received(const QByteArray &bytes) override;
     void waitExpired(Awaited awaited, int limitMs, qint64 waitedMs, const QString &reason) override;
@@ -27,10 +32,12 @@ public:
     bool answeredAnything() const { return answered; }
 
 private:
-    void print(char direction, const QString &text) const;
+    void print(char direction, const QString &text);
 
     const QElapsedTimer &clock;
     bool printing;
+    QString unitName;           // set: lines are collected, not printed
+    QString collected;
     QByteArray lastRequest;     // data of the last request frame
     bool awaitingAck = false;
     QString lastProblem;

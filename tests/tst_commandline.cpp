@@ -191,7 +191,8 @@ void TestCommandLine::commandHelp_data()
     QTest::newRow("plan") << "plan"
         << "Usage: tallyctl [options] plan [PROFILE] --inventory UNITS.csv [-o FILE] [--only GROUPS]\n"
            "        [--jobs N] [--quiet]"
-        << QStringList{"--only", "--inventory", "--jobs", "--quiet", "-o, --output"} + everyCommand + last;
+        << QStringList{"--only", "--inventory", "--jobs", "--quiet", "-o, --output"} + everyCommand
+               + QStringList{"--trace"} + last;
     QTest::newRow("test") << "test" << "Usage: tallyctl [options] test unit|modem|server|signal"
                           << unitOptions + everyCommand + lineOptions + last;
 }

@@ -295,6 +295,10 @@ void FleetTest::plan_data()
                        unit(6) + "unreachable: ",
                        "6 units: 1 changes, 1 unchanged, 2 unreachable, 1 failed, 1 blocked"}
         << "tallyctl: units.csv: columns ignored: shop\n" << unit(2) + "unchanged\n";
+    QTest::newRow("--trace: each unit's exchange in one piece, named") << FleetProfile << FleetInventory
+        << QStringList{"--trace"} << 7
+        << QStringList{unit(1), unit(3), unit(4), unit(5), unit(6), "6 units: 1 changes, 1 unchanged, 2 unreachable"}
+        << QString() << unit(2) + "unchanged\n";
     QTest::newRow("--quiet: progress only for the units that did not end well") << FleetProfile << FleetInventory
         << QStringList{"--quiet"} << 7
         << QStringList{unit(1), unit(3), unit(4), unit(5), unit(6), "6 units: 1 changes, 1 unchanged, 2 unreachable"}
@@ -364,6 +368,21 @@ void FleetTest::plan()
     QVERIFY2(run.err.contains(err) && run.err.contains(progress), qPrintable(run.err));
     // Without a terminal, plain lines.
     QVERIFY(!run.err.contains(QLatin1Char('\r')) && !run.err.contains(QLatin1Char('\x1b')));
+    if (options.contains("--trace")) {
+        // Every unit that answered has its lines, one block each, before its own progress line.
+        for (int number : {1, 2, 3, 5, 6}) {
+            const QString name = QStringLiteral("u%1 ").arg(number);
+            const QStringList errLines = run.err.split(QLatin1Char('\n'));
+            QList<int> traced;
+            for (int i = 0; i < errLines.size(); ++i) {
+                if (errLines.at(i).startsWith(name) && errLines.at(i).contains(QRegularExpression("^u\\d \\s*\\d+ [<>!] ")))
+                    traced << i;
+            }
+            QVERIFY2(!traced.isEmpty() && errLines.at(traced.first()).contains(" > 02 02 07 "), qPrintable(run.err));
+            QCOMPARE(traced.last() - traced.first() + 1, traced.size());
+            QVERIFY2(errLines.value(traced.last() + 1).startsWith(name + "(tcp:"), qPrintable(run.err));
+        }
+    }
     if (options.contains("--quiet"))
         QVERIFY2(!run.err.contains("): unchanged") && !run.err.contains("): token:"), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);

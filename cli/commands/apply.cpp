@@ -54,6 +54,7 @@ struct UnitResult {
     QString message;
     QStringList groups;         // written
     int round = 0;
+    QString trace;              // with --trace, the unit's exchange
 };
 
 bool endedWell(ApplyState state)
@@ -99,6 +100,7 @@ private:
     bool load(QString &error);
     void applyUnit(int index, int round);
     UnitResult exchange(const PlannedUnit &unit, const StoredUnit &stored);
+    UnitResult exchangeWith(UnitContext &unitContext, const PlannedUnit &unit, const StoredUnit &stored);
     // Every value the unit holds, in DIR/NAME.ini as read -o writes it, and its row in
     // DIR/inventory.csv. The first backup of a unit stays: a run cut off and applied again
     // finds the unit partly written.
@@ -207,20 +209,28 @@ QString ApplyRun::backUp(DeviceLink &link, const PlannedUnit &unit)
     const QChar comma = QLatin1Char(',');
     if (fresh)
         list.write(inventoryRecord({QStringLiteral("name"), QStringLiteral("host"), QStringLiteral("serial"),
-                                    QStringLiteral("profile"), QStringLiteral("EthMAC")}, comma));
+                                    QStringLiteral("profile"), QLatin1String(ProfileKey::EthMAC)}, comma));
     const QString host = unit.row.host.isEmpty() ? QString()
         : unit.row.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(unit.row.host).arg(unit.row.port)
                                                    : QStringLiteral("%1:%2").arg(unit.row.host).arg(unit.row.port);
-    list.write(inventoryRecord({unit.row.name, host, unit.row.serial, name, values.value(QStringLiteral("EthMAC"))}, comma));
+    list.write(inventoryRecord({unit.row.name, host, unit.row.serial, name, values.value(QLatin1String(ProfileKey::EthMAC))}, comma));
     return list.flush() ? QString() : QStringLiteral("cannot write %1").arg(list.fileName());
 }
 
 UnitResult ApplyRun::exchange(const PlannedUnit &unit, const StoredUnit &storedUnit)
 {
-    UnitResult result;
     // The context keeps a reference to its invocation.
     const Invocation channel = unit.row.withChannel(invocation);
     UnitContext unitContext(channel, clock);
+    unitContext.exchangeLog.collectFor(unit.row.name);
+    UnitResult result = exchangeWith(unitContext, unit, storedUnit);
+    result.trace = unitContext.exchangeLog.takeCollected();
+    return result;
+}
+
+UnitResult ApplyRun::exchangeWith(UnitContext &unitContext, const PlannedUnit &unit, const StoredUnit &storedUnit)
+{
+    UnitResult result;
     DeviceLink &link = unitContext.link;
     Outcome outcome;
     if (!unitContext.openChannel(outcome)) {
@@ -349,7 +359,7 @@ void ApplyRun::applyUnit(int index, int round)
             stopped = true;
     }
     record(index);
-    progress->unitEnded(stateName(result.state), endedWell(result.state), unitLine(unit.row, result));
+    progress->unitEnded(stateName(result.state), endedWell(result.state), unitLine(unit.row, result), result.trace);
 }
 
 void ApplyRun::record(int index)

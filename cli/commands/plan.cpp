@@ -40,6 +40,7 @@ struct UnitReading {
     QList<ReadGroup> arrived;    // in the order they came
     QList<PlannedChange> changes;
     QString message;
+    QString trace;               // with --trace, the unit's exchange
 };
 
 QString withCause(const QString &message, const QString &cause)
@@ -47,12 +48,8 @@ QString withCause(const QString &message, const QString &cause)
     return cause.isEmpty() ? message : message + QStringLiteral(" (") + cause + QLatin1Char(')');
 }
 
-void readUnit(const Invocation &invocation, const QElapsedTimer &clock, const PlannedUnit &unit,
-              UnitReading &reading)
+void readWith(UnitContext &context, const PlannedUnit &unit, UnitReading &reading)
 {
-    // The context keeps a reference to its invocation.
-    const Invocation channel = unit.row.withChannel(invocation);
-    UnitContext context(channel, clock);
     Outcome outcome;
     if (!context.openChannel(outcome)) {
         reading.state = PlanState::Unreachable;
@@ -76,6 +73,17 @@ void readUnit(const Invocation &invocation, const QElapsedTimer &clock, const Pl
     reading.state = !reading.message.isEmpty() ? PlanState::Blocked
         : reading.changes.isEmpty()            ? PlanState::Unchanged
                                                : PlanState::Changes;
+}
+
+void readUnit(const Invocation &invocation, const QElapsedTimer &clock, const PlannedUnit &unit,
+              UnitReading &reading)
+{
+    // The context keeps a reference to its invocation.
+    const Invocation channel = unit.row.withChannel(invocation);
+    UnitContext context(channel, clock);
+    context.exchangeLog.collectFor(unit.row.name);
+    readWith(context, unit, reading);
+    reading.trace = context.exchangeLog.takeCollected();
 }
 
 // A value as a change line shows it: in quotes when it is empty or holds what separates.
@@ -180,7 +188,7 @@ int planCommand(UnitContext &context)
         readUnit(invocation, clock, plan.units.at(unit), reading);
         progress.unitEnded(stateName(reading.state),
                            reading.state == PlanState::Changes || reading.state == PlanState::Unchanged,
-                           unitLine(plan.units.at(unit), reading));
+                           unitLine(plan.units.at(unit), reading), reading.trace);
     });
     progress.finish();
 

@@ -46,25 +46,33 @@ QString FleetProgress::statusLine() const
     return line;
 }
 
-void FleetProgress::drawStatus(const QString &above)
+void FleetProgress::clearStatus()
 {
     // Carriage return and spaces: what every terminal, the Windows console included, takes.
-    const QString status = statusLine();
-    QString text = QLatin1Char('\r') + QString(drawnWidth, QLatin1Char(' ')) + QLatin1Char('\r');
-    if (!above.isEmpty())
-        text += above + QLatin1Char('\n');
-    text += status;
-    drawnWidth = status.size();
-    Console::err(text);
+    if (terminal && drawnWidth > 0)
+        Console::err(QLatin1Char('\r') + QString(drawnWidth, QLatin1Char(' ')) + QLatin1Char('\r'));
+    drawnWidth = 0;
 }
 
-void FleetProgress::unitEnded(const QString &state, bool endedWell, const QString &line)
+void FleetProgress::drawStatus(const QString &above)
+{
+    const QString status = statusLine();
+    clearStatus();
+    Console::err(above.isEmpty() ? status : above + QLatin1Char('\n') + status);
+    drawnWidth = status.size();
+}
+
+void FleetProgress::unitEnded(const QString &state, bool endedWell, const QString &line, const QString &trace)
 {
     const QMutexLocker locked(&lock);
     const QString shownLine = QString(line).replace(QLatin1Char('\n'), QLatin1Char(' '));
     ++done;
     ++counts[state];
     const bool shown = !quiet || !endedWell;
+    if (!trace.isEmpty()) {
+        clearStatus();
+        Console::err(trace);
+    }
     if (terminal)
         drawStatus(shown && !endedWell ? shownLine : QString());
     else if (shown)
@@ -74,7 +82,5 @@ void FleetProgress::unitEnded(const QString &state, bool endedWell, const QStrin
 void FleetProgress::finish()
 {
     const QMutexLocker locked(&lock);
-    if (terminal && drawnWidth > 0)
-        Console::err(QLatin1Char('\r') + QString(drawnWidth, QLatin1Char(' ')) + QLatin1Char('\r'));
-    drawnWidth = 0;
+    clearStatus();
 }

@@ -18,14 +18,17 @@ public:
     // `states`: the state names in the order the status line counts them.
     FleetProgress(int total, const QStringList &states, bool quiet);
 
-    // A unit ended in `state`; `line` names it ("shop-12 (tcp:...): unreachable: ...").
-    void unitEnded(const QString &state, bool endedWell, const QString &line);
+    // A unit ended in `state`; `line` names it ("shop-12 (tcp:...): unreachable: ..."). `trace`:
+    // the unit's exchange with --trace, shown whole before it, quiet or not.
+    void unitEnded(const QString &state, bool endedWell, const QString &line, const QString &trace = QString());
     // Takes the status line away, before the summary.
     void finish();
 
 private:
     QString statusLine() const;
     void drawStatus(const QString &above);
+    // Takes the status line off the terminal, so that other lines can be written in its place.
+    void clearStatus();
 
     QMutex lock;
     QElapsedTimer clock;
