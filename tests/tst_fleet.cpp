@@ -2,6 +2,7 @@
 // against the simulator's fleet.
 
 #include "fleet/inventory.h"
+#include "programrun.h"
 #include "testaddress.h"
 #include "testmain.h"
 
@@ -59,32 +60,11 @@ QByteArray withFleet(QByteArray text)
     return text;
 }
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Run = ProgramRun;
 
-// A run that did not end says why in `err`; the bound is far beyond a run's own time.
 Run tallyctl(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(TALLYCTL_PATH), arguments);
-    Run run;
-    if (!process.waitForStarted(30000)) {
-        run.err = QStringLiteral("tallyctl did not start: ") + process.errorString();
-        return run;
-    }
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("tallyctl did not end within 60 s");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return runProgram(QStringLiteral(TALLYCTL_PATH), arguments, QByteArray(), 60000);
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)

@@ -5,6 +5,7 @@
 #include "forgedlock.h"
 #include "mainwindow.h"
 #include "messageboxcatcher.h"
+#include "programrun.h"
 #include "settingsfile.h"
 #include "simulatorfixture.h"
 #include "testaddress.h"
@@ -38,37 +39,11 @@ const QString Address = testAddress(10);
 const QString Host = Address + QStringLiteral(":20107");
 const QString ProfileFile = QStringLiteral("tallyconf.ini");
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Run = ProgramRun;
 
-// A run that did not come to its end (exit code -1) says why in `err`. The bounds are far
-// beyond a run's own time: starting a program can take seconds under Wine on a loaded machine.
 Run tallyctl(const QStringList &arguments, const QByteArray &input = QByteArray())
 {
-    QProcess process;
-    process.start(QStringLiteral(TALLYCTL_PATH), arguments);
-    Run run;
-    if (!process.waitForStarted(30000)) {
-        run.err = QStringLiteral("tallyctl did not start: ") + process.errorString();
-        return run;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("tallyctl did not end within 30 s");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    if (process.exitStatus() != QProcess::NormalExit)
-        run.err.prepend(QStringLiteral("tallyctl crashed (%1)\n").arg(process.exitCode()));
-    return run;
+    return runProgram(QStringLiteral(TALLYCTL_PATH), arguments, input, 30000);
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
