@@ -551,6 +551,15 @@ void FleetTest::backupAndTheWayBack()
 #ifdef Q_OS_UNIX
     QCOMPARE(QFile::permissions(QStringLiteral("bk/u1.ini")),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+        | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    QCOMPARE(QFile::permissions(QStringLiteral("bk")), ownerOnly);
+    // A folder that was there keeps its permissions.
+    QDir(QStringLiteral("shared")).removeRecursively();
+    QVERIFY(QDir().mkdir(QStringLiteral("shared")));
+    const QFileDevice::Permissions open = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(QStringLiteral("shared"), open));
 #endif
 
     // The way back: planned from the backup, applied, and the unit holds what it held.
@@ -558,7 +567,10 @@ void FleetTest::backupAndTheWayBack()
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.contains(withFleet("u1 (tcp:H1): token: ServerToken changed; server: IPsrv 10.0.0.2 -> 192.0.2.10\n")),
              qPrintable(run.out));
-    QCOMPARE(tallyctl({"apply", "back.json"}).exitCode, 0);
+    QCOMPARE(tallyctl({"apply", "back.json", "--backup", "shared"}).exitCode, 0);
+#ifdef Q_OS_UNIX
+    QCOMPARE(QFile::permissions(QStringLiteral("shared")), open);
+#endif
     run = tallyctl({"read", "--host", QString::fromUtf8(withFleet("H2"))});
     QVERIFY2(run.out.contains("ServerToken=1234567890\nIPsrv=192.0.2.10\n"), qPrintable(run.out));
 }

@@ -168,8 +168,11 @@ bool ApplyRun::load(QString &error)
                 return false;
             }
         }
-        QDir().mkpath(invocation.backup);
-        QFile::setPermissions(invocation.backup, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        // A folder made here is the owner's alone; one the engineer names keeps its permissions
+        // (the files in it are owner-only in any case).
+        if (!QFileInfo::exists(invocation.backup) && QDir().mkpath(invocation.backup))
+            QFile::setPermissions(invocation.backup,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         if (!QFileInfo(invocation.backup).isDir() || !QFileInfo(invocation.backup).isWritable()) {
             error = QStringLiteral("cannot write the backup folder %1; nothing was sent").arg(invocation.backup);
             return false;
