@@ -192,7 +192,12 @@ QString iniKey(const QByteArray &data, int from, int to)
         ++from;
     while (to > from && isKeySpace(data.at(to - 1)))
         --to;
-    const QString raw = QString::fromUtf8(data.constData() + from, to - from);
+    // Qt 5's fromUtf8() drops a byte order mark that starts the text; in a key it is a character
+    // of the key ("\uFEFFk" is not "k").
+    const bool marked = data.mid(from, to - from).startsWith(byteOrderMark);
+    QString raw = QString::fromUtf8(data.constData() + from + (marked ? 3 : 0), to - from - (marked ? 3 : 0));
+    if (marked)
+        raw.prepend(QChar(0xFEFF));
     QString key;
     for (int i = 0; i < raw.size(); ++i) {
         const QChar c = raw.at(i);
