@@ -73,11 +73,6 @@ QString unitLine(const InventoryRow &row, const UnitResult &result)
     return text;
 }
 
-QString withCause(const QString &message, const QString &cause)
-{
-    return cause.isEmpty() ? message : message + QStringLiteral(" (") + cause + QLatin1Char(')');
-}
-
 // Names that are no file name on one system or another.
 bool isFileName(const QString &name)
 {
@@ -88,6 +83,15 @@ bool isFileName(const QString &name)
     }
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !name.endsWith(QLatin1Char('.'))
         && !name.endsWith(QLatin1Char(' '));
+}
+
+bool saveFile(const QString &path, const QByteArray &bytes, QString &error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    error = QStringLiteral("cannot write %1").arg(path);
+    return false;
 }
 
 class ApplyRun
@@ -222,12 +226,9 @@ QString ApplyRun::backUp(DeviceLink &link, const PlannedUnit &unit)
 
 UnitResult ApplyRun::exchange(const PlannedUnit &unit, const StoredUnit &storedUnit)
 {
-    // The context keeps a reference to its invocation.
-    const Invocation channel = unit.row.withChannel(invocation);
-    UnitContext unitContext(channel, clock);
-    unitContext.exchangeLog.collectFor(unit.row.name);
-    UnitResult result = exchangeWith(unitContext, unit, storedUnit);
-    result.trace = unitContext.exchangeLog.takeCollected();
+    UnitResult result;
+    result.trace = onUnit(invocation, clock, unit.row,
+                          [&](UnitContext &context) { result = exchangeWith(context, unit, storedUnit); });
     return result;
 }
 
@@ -235,11 +236,17 @@ UnitResult ApplyRun::exchangeWith(UnitContext &unitContext, const PlannedUnit &u
 {
     UnitResult result;
     DeviceLink &link = unitContext.link;
-    Outcome outcome;
-    if (!unitContext.openChannel(outcome)) {
+    Profile held;
+    QList<ReadGroup> arrived;
+    const PlannedRead read = readPlanned(unitContext, unit, held, arrived, result.message);
+    if (read == PlannedRead::NotOpened || read == PlannedRead::Silent) {
         result.state = ApplyState::Unreachable;
-        result.exitCode = ExitChannel;
-        result.message = withCause(outcome.message, outcome.cause);
+        result.exitCode = read == PlannedRead::NotOpened ? ExitChannel : ExitUnit;
+        return result;
+    }
+    if (read == PlannedRead::Failed) {
+        result.state = ApplyState::Failed;
+        result.exitCode = ExitUnit;
         return result;
     }
     const auto failed = [&](const QString &message) {
@@ -248,20 +255,6 @@ UnitResult ApplyRun::exchangeWith(UnitContext &unitContext, const PlannedUnit &u
         result.message = withCause(message, unitContext.exchangeLog.problem());
         return result;
     };
-
-    const QList<ReadGroup> reads = readsOf(unit.groups);
-    Profile held;
-    int arrived = 0;
-    QString failure = readGroups(link, reads, held, [&arrived](ReadGroup) { ++arrived; });
-    if (!failure.isEmpty()) {
-        if (arrived == 0 && !unitContext.exchangeLog.answeredAnything()) {
-            result.state = ApplyState::Unreachable;
-            result.exitCode = ExitUnit;
-            result.message = withCause(failure, unitContext.exchangeLog.problem());
-            return result;
-        }
-        return failed(readGroupName(reads.at(arrived)) + QStringLiteral(": ") + failure);
-    }
     result.message = blockedReason(unit, held);
     if (!result.message.isEmpty()) {
         result.state = ApplyState::Blocked;
@@ -306,11 +299,9 @@ UnitResult ApplyRun::exchangeWith(UnitContext &unitContext, const PlannedUnit &u
         return result;
     }
 
-    if (!invocation.backup.isEmpty()) {
-        failure = backUp(link, unit);
-        if (!failure.isEmpty())
-            return failed(failure + QStringLiteral("; nothing was sent"));
-    }
+    QString failure = invocation.backup.isEmpty() ? QString() : backUp(link, unit);
+    if (!failure.isEmpty())
+        return failed(failure + QStringLiteral("; nothing was sent"));
     WriteRecords records = unit.records;
     failure = sendGroups(link, toWrite, records,
                          [&result](WriteGroup group) { result.groups << writeGroupName(group); });
@@ -407,11 +398,7 @@ bool ApplyRun::writeReport(QString &error) const
         bytes += inventoryRecord({row.name, row.channelName(), stateName(result.state),
                                   result.groups.join(QStringLiteral(" ")), result.message}, delimiter);
     }
-    QSaveFile file(invocation.report);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    error = QStringLiteral("cannot write %1").arg(invocation.report);
-    return false;
+    return saveFile(invocation.report, bytes, error);
 }
 
 bool ApplyRun::writeRemaining(QString &error) const
@@ -422,11 +409,7 @@ bool ApplyRun::writeRemaining(QString &error) const
         if (!endedWell(results.at(index).state))
             bytes += inventoryRecord(plan.units.at(index).row.cells, delimiter);
     }
-    QSaveFile file(invocation.remaining);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    error = QStringLiteral("cannot write %1").arg(invocation.remaining);
-    return false;
+    return saveFile(invocation.remaining, bytes, error);
 }
 
 int ApplyRun::run()

@@ -43,29 +43,12 @@ struct UnitReading {
     QString trace;               // with --trace, the unit's exchange
 };
 
-QString withCause(const QString &message, const QString &cause)
-{
-    return cause.isEmpty() ? message : message + QStringLiteral(" (") + cause + QLatin1Char(')');
-}
-
 void readWith(UnitContext &context, const PlannedUnit &unit, UnitReading &reading)
 {
-    Outcome outcome;
-    if (!context.openChannel(outcome)) {
-        reading.state = PlanState::Unreachable;
-        reading.message = withCause(outcome.message, outcome.cause);
-        return;
-    }
-    const QList<ReadGroup> reads = readsOf(unit.groups);
-    const QString failure = readGroups(context.link, reads, reading.held,
-                                       [&reading](ReadGroup group) { reading.arrived << group; });
+    const PlannedRead read = readPlanned(context, unit, reading.held, reading.arrived, reading.message);
     context.link.close();
-    if (!failure.isEmpty()) {
-        const bool answered = !reading.arrived.isEmpty() || context.exchangeLog.answeredAnything();
-        reading.state = answered ? PlanState::Failed : PlanState::Unreachable;
-        reading.message = withCause((answered ? readGroupName(reads.at(reading.arrived.size())) + QStringLiteral(": ")
-                                              : QString()) + failure,
-                                    context.exchangeLog.problem());
+    if (read != PlannedRead::Read) {
+        reading.state = read == PlannedRead::Failed ? PlanState::Failed : PlanState::Unreachable;
         return;
     }
     reading.changes = plannedChanges(unit, reading.held);
@@ -73,17 +56,6 @@ void readWith(UnitContext &context, const PlannedUnit &unit, UnitReading &readin
     reading.state = !reading.message.isEmpty() ? PlanState::Blocked
         : reading.changes.isEmpty()            ? PlanState::Unchanged
                                                : PlanState::Changes;
-}
-
-void readUnit(const Invocation &invocation, const QElapsedTimer &clock, const PlannedUnit &unit,
-              UnitReading &reading)
-{
-    // The context keeps a reference to its invocation.
-    const Invocation channel = unit.row.withChannel(invocation);
-    UnitContext context(channel, clock);
-    context.exchangeLog.collectFor(unit.row.name);
-    readWith(context, unit, reading);
-    reading.trace = context.exchangeLog.takeCollected();
 }
 
 // A value as a change line shows it: in quotes when it is empty or holds what separates.
@@ -185,7 +157,8 @@ int planCommand(UnitContext &context)
     FleetProgress progress(plan.units.size(), stateNames, invocation.quiet);
     runUnits(plan.units.size(), invocation.jobs, [&](int unit) {
         UnitReading &reading = readingSlots[unit];
-        readUnit(invocation, clock, plan.units.at(unit), reading);
+        reading.trace = onUnit(invocation, clock, plan.units.at(unit).row,
+                               [&](UnitContext &context) { readWith(context, plan.units.at(unit), reading); });
         progress.unitEnded(stateName(reading.state),
                            reading.state == PlanState::Changes || reading.state == PlanState::Unchanged,
                            unitLine(plan.units.at(unit), reading), reading.trace);
